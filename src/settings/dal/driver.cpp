@@ -98,6 +98,15 @@ void Connection::update_row(const std::string&, RowKey, const std::vector<std::p
   throw ProviderError("The provider does not support updating tables.");
 }
 
+TableRows Connection::read_row(const std::string&, RowKey) {
+  throw ProviderError("The provider does not support opening tables.");
+}
+
+void Connection::update_row_matching(const std::string&, const std::vector<std::pair<std::string, Value>>&,
+                                     const std::vector<std::pair<std::string, Value>>&) {
+  throw ProviderError("The provider does not support updating tables.");
+}
+
 void register_driver(const std::string& provider, std::shared_ptr<Driver> driver) {
   auto& r = registry();
   std::lock_guard lock(r.mutex);

@@ -42,6 +42,7 @@ struct ColumnInfo {
   std::string name;
   ValueKind kind = ValueKind::Text;
   int width = 0;  // text columns: the size in characters; 0 = not limited
+  bool read_only = false;  // e.g. an autonumber column
 };
 
 // The rows of one statement, all fetched (static client-side cursor).
@@ -50,6 +51,9 @@ struct ResultSet {
   std::vector<ColumnInfo> columns;
   std::vector<std::vector<Value>> rows;
   std::int64_t rows_affected = -1;
+  // When every column comes straight from one table, that table's name (so a Query over one
+  // table can be edited through update_row_matching/insert_row); "" otherwise.
+  std::string base_table;
 };
 
 // A named parameter (":Gun" in the text is the parameter "Gun").
@@ -122,6 +126,14 @@ class Connection {
   // (text longer than its column, key violation) and writes nothing then.
   virtual RowKey insert_row(const std::string& table, const std::vector<std::pair<std::string, Value>>& values);
   virtual void update_row(const std::string& table, RowKey key, const std::vector<std::pair<std::string, Value>>& values);
+  // read_row: one row by key, columns as read_table gives them (after an insert: autonumber,
+  // defaults). Throws when the row is gone.
+  virtual TableRows read_row(const std::string& table, RowKey key);
+  // update_row_matching: updates the first row whose columns hold the `original` values (a row
+  // read by a query, which has no key). Throws when no row matches any more.
+  virtual void update_row_matching(const std::string& table,
+                                   const std::vector<std::pair<std::string, Value>>& original,
+                                   const std::vector<std::pair<std::string, Value>>& values);
 };
 
 class Driver {
