@@ -19,7 +19,8 @@
 //           — editable when every column comes from one table.
 //   StoredProc  opened by name: p.set_procedure_name("sp_Databases"); p.open(); — read-only.
 //
-// Fields: field("Name") (letter case ignored) gives the column of the current row. as_string()
+// Fields: field("Name") (letter case ignored) gives the column of the current row; a Field
+// stays the same object across close and open while its column keeps its name. as_string()
 // reads null as "", as_date_time() reads a date-time; set_string()/set_date_time()/set_value()
 // change it in Edit or Insert state and then fire the field's change event.
 //
@@ -67,7 +68,7 @@ enum class DataSetState { Inactive, Browse, Edit, Insert };
 
 class DataSet;
 
-// One column of the current row. Owned by its dataset; valid while the dataset is open.
+// One column of the current row. Owned by its dataset, which keeps it alive as long as itself.
 class Field {
  public:
   const std::string& name() const { return info_.name; }
@@ -241,7 +242,10 @@ class DataSet {
   DataConnection* connection_;
   DataSetState state_ = DataSetState::Inactive;
   std::vector<ColumnInfo> columns_;
+  // Fields keep their address across close and open when the column keeps its name; fields of
+  // columns that went away are kept until the dataset dies, so no Field reference dangles.
   std::vector<std::unique_ptr<Field>> fields_;
+  std::vector<std::unique_ptr<Field>> retired_fields_;
   std::vector<Row> rows_;
   std::string table_;
   bool keyed_ = false;
@@ -257,7 +261,7 @@ class DataSet {
   std::map<std::string, std::function<void(Field&)>> change_handlers_;  // by lower-case name
   std::vector<DataSetObserver*> observers_;
   int disable_count_ = 0;
-  bool changed_while_disabled_ = false;
+  bool in_new_record_ = false;  // bound views hear of the new row only after on_new_record
 };
 
 // A whole table read through a named index, which gives the row order.
