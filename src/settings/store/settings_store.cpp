@@ -1,0 +1,75 @@
+#include "settings/store/settings_store.h"
+
+#include "settings/store/schedule.h"
+
+namespace orv::settings {
+
+bool is_true(std::string_view value) { return value == "True"; }
+
+std::filesystem::path settings_database_path(const std::filesystem::path& folder) { return folder / "Velmora.db"; }
+
+std::string settings_connection_string(const std::filesystem::path& folder) {
+  return "Provider=SQLite;Data Source=" + settings_database_path(folder).string();
+}
+
+SettingsStore::SettingsStore()
+    : ADOTableDatabase(ADOConnection1),
+      ADOTableSystem(ADOConnection1),
+      ADOQueryZamanlama(ADOConnection1),
+      ADOQueryLanguage(ADOConnection1) {
+  ADOConnection1.set_command_timeout(std::chrono::seconds(3000000));
+  ADOConnection1.set_connection_timeout(std::chrono::seconds(30000));
+  ADOConnection1.set_login_prompt(false);
+  ADOTableDatabase.set_table_name("Database_List");
+  ADOTableDatabase.set_index_name("PrimaryKey");
+  ADOTableSystem.set_table_name("System");
+  ADOTableDatabase.on_new_record = [this](dal::DataSet& d) { ADOTableDatabaseNewRecord(d); };
+  for (const DayColumns& day : kDays)
+    ADOTableDatabase.set_on_field_change(day.time, [this](dal::Field& f) { DayTimeChange(f); });
+}
+
+void SettingsStore::Open(const std::filesystem::path& installation_folder) {
+  ADOConnection1.set_connection_string(settings_connection_string(installation_folder));
+  try {
+    ADOConnection1.open();
+    ADOTableDatabase.open();
+    ADOTableSystem.open();
+  } catch (...) {
+    ADOConnection1.close();
+    throw;
+  }
+}
+
+void SettingsStore::PostPendingSystemEdit() {
+  // A row created by the first edit of an empty System table is pending too (Insert state).
+  if (ADOTableSystem.state() == dal::DataSetState::Edit || ADOTableSystem.state() == dal::DataSetState::Insert)
+    ADOTableSystem.post();
+}
+
+bool SettingsStore::RecordLastBackup(std::string_view database_name, std::string_view file_name,
+                                     dal::DateTime finished) {
+  if (!ADOTableDatabase.locate("Veri_Tabani_Adi", database_name)) return false;
+  ADOTableDatabase.edit();
+  ADOTableDatabase.field("Son_Yedek_Tarih").set_date_time(finished);
+  ADOTableDatabase.field("Son_Yedek_Dosya_Adi").set_string(std::string(file_name));
+  ADOTableDatabase.post();
+  return true;
+}
+
+void SettingsStore::ADOTableDatabaseNewRecord(dal::DataSet& dataset) {
+  // Times first: each fires the time-change rule, which ticks its day; the flags are then
+  // cleared, so a new row is scheduled for no day.
+  for (int day : kGridDayOrder) dataset.field(day_columns(day).time).set_date_time(dal::DateTime{0});
+  for (int day : kGridDayOrder) dataset.field(day_columns(day).flag).set_string("False");
+}
+
+void SettingsStore::DayTimeChange(dal::Field& time_field) {
+  for (const DayColumns& day : kDays) {
+    if (dal::Field* f = time_field.dataset().find_field(day.time); f != &time_field) continue;
+    dal::Field& flag = time_field.dataset().field(day.flag);
+    if (!is_true(flag.as_string())) flag.set_string("True");
+    return;
+  }
+}
+
+}  // namespace orv::settings
