@@ -1,0 +1,314 @@
+// ZE_UnzExec: the extract (and test) operation of the engine.
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "zip/engine/engine_common.h"
+#include "zip/engine/file_io.h"
+#include "zip/engine/safe_name.h"
+
+namespace orv::zip::engine {
+
+namespace {
+
+constexpr size_t kInBuffer = size_t{1} << 20;
+constexpr size_t kOutBuffer = size_t{4} << 20;
+
+// Where decoded bytes go: a temporary file beside the target, or nowhere when testing.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  virtual void put(const uint8_t* data, size_t n) = 0;
+};
+
+class NullSink : public Sink {
+ public:
+  void put(const uint8_t*, size_t) override {}
+};
+
+class FileSink : public Sink {
+ public:
+  explicit FileSink(File& f) : f_(f) {}
+  void put(const uint8_t* data, size_t n) override { f_.write_all(data, n); }
+
+ private:
+  File& f_;
+};
+
+struct Decoded {
+  uint32_t crc = 0;
+  uint64_t size = 0;
+};
+
+// Streams one entry's data through the decoder into the sink, reporting progress.
+Decoded decode_entry(const File& archive, const CentralEntry& e, uint64_t data_at, Sink& sink, Session& session,
+                     std::vector<uint8_t>& in, std::vector<uint8_t>& out) {
+  Decoded d;
+  uint64_t left = e.compressed_size, at = data_at;
+  if (e.method == 0) {
+    while (left > 0) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, out.size()));
+      archive.read_at(at, out.data(), n);
+      d.crc = static_cast<uint32_t>(libdeflate_crc32(d.crc, out.data(), n));
+      sink.put(out.data(), n);
+      d.size += n;
+      at += n;
+      left -= n;
+      session.progress(static_cast<int64_t>(n));
+    }
+    return d;
+  }
+  z_stream s{};
+  if (inflateInit2(&s, -15) != Z_OK) throw std::bad_alloc();
+  struct Closer {
+    z_stream* s;
+    ~Closer() { inflateEnd(s); }
+  } closer{&s};
+  bool ended = false;
+  while (!ended) {
+    if (s.avail_in == 0) {
+      if (left == 0) throw FormatError("compressed data of " + e.name + " ends early");
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, in.size()));
+      archive.read_at(at, in.data(), n);
+      at += n;
+      left -= n;
+      s.next_in = in.data();
+      s.avail_in = static_cast<uInt>(n);
+    }
+    s.next_out = out.data();
+    s.avail_out = static_cast<uInt>(out.size());
+    const int r = inflate(&s, Z_NO_FLUSH);
+    if (r == Z_STREAM_END) ended = true;
+    else if (r != Z_OK && r != Z_BUF_ERROR) throw FormatError("compressed data of " + e.name + " is damaged (" + (s.msg ? s.msg : "zlib") + ")");
+    const size_t produced = out.size() - s.avail_out;
+    if (produced > 0) {
+      d.crc = static_cast<uint32_t>(libdeflate_crc32(d.crc, out.data(), produced));
+      sink.put(out.data(), produced);
+      d.size += produced;
+      session.progress(static_cast<int64_t>(produced));
+    } else if (r == Z_BUF_ERROR && s.avail_in != 0) {
+      throw FormatError("compressed data of " + e.name + " does not decode");
+    }
+  }
+  return d;
+}
+
+bool matches(const std::vector<std::string>& specs, const std::string& name) {
+  if (specs.empty()) return true;
+  std::string n = name;
+  for (char& c : n)
+    if (c == '\\') c = '/';
+  const size_t slash = n.rfind('/');
+  const std::string bare = slash == std::string::npos ? n : n.substr(slash + 1);
+  for (const std::string& s : specs)
+    if (fnmatch(s.c_str(), n.c_str(), 0) == 0 || fnmatch(s.c_str(), bare.c_str(), 0) == 0) return true;
+  return false;
+}
+
+// Creates the folders of rel below base one by one, never through a symbolic link.
+void make_folders(const std::string& base, const std::string& rel) {
+  size_t at = 0;
+  while (true) {
+    const size_t slash = rel.find('/', at);
+    if (slash == std::string::npos) return;
+    const std::string folder = base + rel.substr(0, slash);
+    struct stat st{};
+    if (::lstat(folder.c_str(), &st) == 0) {
+      if (!S_ISDIR(st.st_mode)) throw EngineError(ZE_IO_ERROR, ZE_MSG_UNSAFE_NAME, "Not a folder: " + folder);
+    } else if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+      throw_io("Cannot create folder", folder, errno);
+    }
+    at = slash + 1;
+  }
+}
+
+void check_command(const ZE_UnzipCommand* cmd) {
+  if (cmd == nullptr || cmd->Version != 179 || cmd->Check != 7)
+    throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, "Invalid extract command record");
+  if (cmd->UseInStream || cmd->UseOutStream || cmd->InStream || cmd->OutStream)
+    throw EngineError(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Memory streams are not supported");
+  if (cmd->ZipFileName == nullptr || *cmd->ZipFileName == '\0')
+    throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, "No archive name given");
+  if (cmd->Argc < 0 || (cmd->Argc > 0 && cmd->FSpecs == nullptr))
+    throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, "Invalid file specification list");
+}
+
+int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
+  File archive(cmd->ZipFileName, O_RDONLY);
+  CentralDirectory dir;
+  try {
+    dir = read_central_directory(archive);
+  } catch (const FormatError& e) {
+    throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, std::string(cmd->ZipFileName) + " is not a valid zip archive: " + e.what());
+  }
+  std::vector<std::string> specs;
+  for (int32_t i = 0; i < cmd->Argc; ++i)
+    if (cmd->FSpecs[i].FileSpec && *cmd->FSpecs[i].FileSpec) specs.push_back(cmd->FSpecs[i].FileSpec);
+  std::string base = (cmd->ExtractDir && *cmd->ExtractDir) ? cmd->ExtractDir : "./";
+  if (base.back() != '/') base += '/';
+  const bool test = cmd->Test != 0;
+  const bool folders = cmd->Directories != 0;
+
+  std::vector<const CentralEntry*> selected;
+  int64_t total = 0;
+  for (const CentralEntry& e : dir.entries) {
+    if (e.is_directory() || !matches(specs, e.name)) continue;
+    selected.push_back(&e);
+    total += static_cast<int64_t>(e.uncompressed_size);
+  }
+  session.totals(static_cast<int64_t>(selected.size()), total);
+
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  std::vector<uint8_t> in(kInBuffer), out(kOutBuffer);
+  int32_t done = 0;
+  int32_t failure = 0;  // first failure's result; the call fails when any entry failed
+  std::string failure_text;
+  auto fail = [&](int32_t result, int32_t code, const std::string& text) {
+    session.message(code, text);
+    if (failure == 0) failure = result;
+  };
+
+  for (size_t index = 0; index < selected.size(); ++index) {
+    const CentralEntry& e = *selected[index];
+    std::string rel = safe_entry_path(e.name, folders);
+    if (rel.empty()) {
+      session.skipped(e.name, ZE_MSG_UNSAFE_NAME, ZE_SKIP_GENERAL);
+      fail(ZE_INVALID, ZE_MSG_UNSAFE_NAME, "Entry name gives no safe file name: " + e.name);
+      continue;
+    }
+    if (!test) {
+      ZE_CallbackRecord r = session.make(ZE_CB_EXTRACT_NAME);
+      r.MsgP = rel.c_str();
+      if (session.call(r) == -1) {
+        const char* reply = ZE_ReplyBuffer(&r);
+        const std::string changed = safe_entry_path(std::string(reply, strnlen(reply, 512)), folders);
+        if (!changed.empty()) rel = changed;
+      }
+    }
+    if (e.is_encrypted()) {
+      session.skipped(e.name, ZE_MSG_UNSUPPORTED, ZE_SKIP_NO_ENCRYPTION);
+      fail(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Encrypted entries are not supported: " + e.name);
+      continue;
+    }
+    if (e.method != 0 && e.method != 8) {
+      session.skipped(e.name, ZE_MSG_UNSUPPORTED, ZE_SKIP_COMPRESSION_UNKNOWN);
+      fail(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Unsupported compression method " + std::to_string(e.method) + ": " + e.name);
+      continue;
+    }
+    const bool unix_host = (e.made_by >> 8) == 3;
+    const uint32_t unix_mode = unix_host ? (e.external_attr >> 16) : 0;
+    if (unix_host && S_ISLNK(unix_mode)) {
+      session.skipped(e.name, ZE_MSG_UNSUPPORTED, ZE_SKIP_GENERAL);
+      fail(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Symbolic links are not extracted: " + e.name);
+      continue;
+    }
+    const std::time_t mtime = e.has_unix_time ? static_cast<std::time_t>(e.unix_mtime) : unix_time_from_dos(e.dos_time);
+    const std::string target = base + rel;
+    struct stat existing{};
+    const bool exists = !test && ::lstat(target.c_str(), &existing) == 0;
+    if (!test) {
+      if ((cmd->Freshen && !exists) || ((cmd->Freshen || cmd->Update) && exists && existing.st_mtime >= mtime)) {
+        session.skipped(e.name, 0, ZE_SKIP_ON_FRESHEN);
+        continue;
+      }
+      if (exists && S_ISDIR(existing.st_mode)) {
+        fail(ZE_IO_ERROR, ZE_MSG_IO, "A folder is in the way of " + target);
+        continue;
+      }
+      if (exists && !cmd->Overwrite) {
+        ZE_CallbackRecord r = session.make(ZE_CB_OVERWRITE);
+        r.Arg1 = 0;  // not suggested: overwriting was not requested
+        r.MsgP = rel.c_str();
+        r.Arg2 = static_cast<int32_t>(index);
+        r.Arg3 = existing.st_mtime < mtime ? 1 : 2;
+        if (session.call(r) == -2) {
+          session.skipped(e.name, 0, ZE_SKIP_NO_OVERWRITE);
+          continue;
+        }
+      }
+    }
+
+    session.new_file(e.name, static_cast<int64_t>(e.uncompressed_size));
+    const uint64_t data_at = local_data_offset(archive, e);
+    std::string temp;
+    File out_file;
+    NullSink null_sink;
+    std::unique_ptr<FileSink> file_sink;
+    struct TempGuard {
+      std::string* path;
+      ~TempGuard() {
+        if (!path->empty()) ::unlink(path->c_str());
+      }
+    } guard{&temp};
+    if (!test) {
+      if (folders) make_folders(base, rel);
+      std::string pattern = target + ".ze-XXXXXX";
+      std::vector<char> buf(pattern.begin(), pattern.end());
+      buf.push_back('\0');
+      const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+      if (fd < 0) throw_io("Cannot create a file in", base, errno);
+      temp = buf.data();
+      ::close(fd);
+      out_file = File(temp, O_WRONLY | O_TRUNC);
+      file_sink = std::make_unique<FileSink>(out_file);
+    }
+    Sink& sink = test ? static_cast<Sink&>(null_sink) : *file_sink;
+    Decoded d;
+    try {
+      d = decode_entry(archive, e, data_at, sink, session, in, out);
+    } catch (const FormatError& fe) {
+      fail(ZE_INVALID, ZE_MSG_FORMAT, fe.what());
+      continue;
+    }
+    if (d.size != e.uncompressed_size || d.crc != e.crc) {
+      ZE_CallbackRecord r = session.make(ZE_CB_CRC_ERROR);
+      r.MsgP = e.name.c_str();
+      r.Arg1 = static_cast<int32_t>(d.crc);
+      r.Arg2 = static_cast<int32_t>(e.crc);
+      const bool keep = session.call(r) == -1 && d.size == e.uncompressed_size;
+      if (!keep) {
+        char text[64];
+        std::snprintf(text, sizeof text, " (found %08X, expected %08X)", d.crc, e.crc);
+        fail(ZE_INVALID, ZE_MSG_CRC,
+             (d.size != e.uncompressed_size ? "Size mismatch in " : "CRC error in ") + e.name + text);
+        continue;
+      }
+    }
+    if (!test) {
+      const mode_t mode = (unix_mode & 07777) ? (unix_mode & 0777) : 0666;
+      ::fchmod(out_file.fd(), mode & ~mask);
+      const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+      ::futimens(out_file.fd(), times);
+      out_file.close();
+      if (::rename(temp.c_str(), target.c_str()) != 0) throw_io("Cannot write", target, errno);
+      temp.clear();
+    }
+    ++done;
+  }
+  session.end_of_batch();
+  if (failure != 0) return failure;
+  return done;
+}
+
+}  // namespace
+
+}  // namespace orv::zip::engine
+
+extern "C" __attribute__((visibility("default"))) int32_t ZE_UnzExec(ZE_UnzipCommand* command) {
+  using namespace orv::zip::engine;
+  return guarded_call(command ? command->Caller : nullptr, command ? command->Callback : nullptr, false,
+                      [&](Session& s) {
+                        check_command(command);
+                        return run_extract(command, s);
+                      });
+}

@@ -1,0 +1,175 @@
+#include "zip/engine/zip_format.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace orv::zip::engine {
+
+uint32_t dos_time_from_unix(std::time_t t) {
+  std::tm tm{};
+  if (localtime_r(&t, &tm) == nullptr || tm.tm_year < 80) return (1u << 5 | 1u) << 16;  // 1980-01-01
+  if (tm.tm_year > 207) tm.tm_year = 207;
+  const uint32_t date = static_cast<uint32_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+  const uint32_t time = static_cast<uint32_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+  return date << 16 | time;
+}
+
+std::time_t unix_time_from_dos(uint32_t dos) {
+  std::tm tm{};
+  tm.tm_year = static_cast<int>((dos >> 25) & 0x7F) + 80;
+  tm.tm_mon = static_cast<int>((dos >> 21) & 0x0F) - 1;
+  tm.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
+  tm.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
+  tm.tm_min = static_cast<int>((dos >> 5) & 0x3F);
+  tm.tm_sec = static_cast<int>((dos & 0x1F) * 2);
+  tm.tm_isdst = -1;
+  return std::mktime(&tm);
+}
+
+bool CentralEntry::needs_zip64() const {
+  return compressed_size >= kMax32 || uncompressed_size >= kMax32 || local_offset >= kMax32;
+}
+
+namespace {
+
+struct EndRecord {
+  uint64_t position = 0;  // of the 22-byte end record
+  uint64_t entries = 0;
+  uint64_t cd_size = 0;
+  uint64_t cd_offset = 0;
+  std::string comment;
+  bool zip64 = false;
+  uint64_t zip64_position = 0;
+};
+
+EndRecord find_end_record(const ArchiveSource& src) {
+  const uint64_t size = src.size();
+  if (size < 22) throw FormatError("no end of central directory record (file too short)");
+  const size_t window = static_cast<size_t>(std::min<uint64_t>(size, 22 + 65535));
+  std::vector<uint8_t> tail(window);
+  src.read_at(size - window, tail.data(), window);
+  for (size_t i = window - 22 + 1; i-- > 0;) {
+    const uint8_t* p = tail.data() + i;
+    if (get32(p) != kEndSig) continue;
+    const uint16_t comment_len = get16(p + 20);
+    if (i + 22 + comment_len > window) continue;  // a stray signature inside the comment
+    EndRecord end;
+    end.position = size - window + i;
+    if (get16(p + 4) != 0 || get16(p + 6) != 0) throw FormatError("archives split over several disks are not supported");
+    end.entries = get16(p + 10);
+    end.cd_size = get32(p + 12);
+    end.cd_offset = get32(p + 16);
+    end.comment.assign(reinterpret_cast<const char*>(p + 22), comment_len);
+    if (end.position >= 20) {
+      uint8_t loc[20];
+      src.read_at(end.position - 20, loc, sizeof loc);
+      if (get32(loc) == kZip64LocatorSig) {
+        const uint64_t z64 = get64(loc + 8);
+        if (z64 > end.position || end.position - z64 < 56) throw FormatError("Zip64 end record offset out of range");
+        uint8_t rec[56];
+        src.read_at(z64, rec, sizeof rec);
+        if (get32(rec) != kZip64EndSig) throw FormatError("Zip64 end record signature is wrong");
+        end.zip64 = true;
+        end.zip64_position = z64;
+        end.entries = get64(rec + 32);
+        end.cd_size = get64(rec + 40);
+        end.cd_offset = get64(rec + 48);
+      }
+    }
+    return end;
+  }
+  throw FormatError("no end of central directory record");
+}
+
+// Folds the Zip64 extra field into the entry's 64-bit values and picks up the UT mtime.
+void apply_extra(CentralEntry& e, bool usize32_full, bool csize32_full, bool offset32_full) {
+  const auto* p = reinterpret_cast<const uint8_t*>(e.extra.data());
+  size_t left = e.extra.size();
+  while (left >= 4) {
+    const uint16_t id = get16(p);
+    const uint16_t len = get16(p + 2);
+    if (len > left - 4) break;  // truncated extra field: ignore the rest, as other readers do
+    const uint8_t* d = p + 4;
+    if (id == kZip64ExtraId) {
+      size_t at = 0;
+      auto take = [&](uint64_t& field) {
+        if (at + 8 > len) throw FormatError("Zip64 extra field too short for entry " + e.name);
+        field = get64(d + at);
+        at += 8;
+      };
+      if (usize32_full) take(e.uncompressed_size);
+      if (csize32_full) take(e.compressed_size);
+      if (offset32_full) take(e.local_offset);
+    } else if (id == kTimeExtraId && len >= 5 && (d[0] & 1)) {
+      e.has_unix_time = true;
+      e.unix_mtime = static_cast<int32_t>(get32(d + 1));
+    }
+    p += 4 + len;
+    left -= 4 + len;
+  }
+}
+
+}  // namespace
+
+CentralDirectory read_central_directory(const ArchiveSource& src) {
+  const EndRecord end = find_end_record(src);
+  const uint64_t cd_end = end.zip64 ? end.zip64_position : end.position;
+  if (end.cd_size > cd_end) throw FormatError("central directory size out of range");
+  const uint64_t cd_start = cd_end - end.cd_size;
+  if (end.cd_offset > cd_start) throw FormatError("central directory offset out of range");
+  const uint64_t shift = cd_start - end.cd_offset;  // bytes in front of the archive
+  if (end.entries > end.cd_size / 46) throw FormatError("entry count does not fit the central directory");
+
+  std::vector<uint8_t> cd(static_cast<size_t>(end.cd_size));
+  if (!cd.empty()) src.read_at(cd_start, cd.data(), cd.size());
+
+  CentralDirectory dir;
+  dir.comment = end.comment;
+  dir.start = cd_start;
+  dir.entries.reserve(static_cast<size_t>(end.entries));
+  size_t at = 0;
+  for (uint64_t i = 0; i < end.entries; ++i) {
+    if (cd.size() - at < 46) throw FormatError("central directory ends inside a header");
+    const uint8_t* h = cd.data() + at;
+    if (get32(h) != kCentralSig) throw FormatError("a central header signature is wrong");
+    CentralEntry e;
+    e.made_by = get16(h + 4);
+    e.version_needed = get16(h + 6);
+    e.flags = get16(h + 8);
+    e.method = get16(h + 10);
+    e.dos_time = get32(h + 12);
+    e.crc = get32(h + 16);
+    const uint32_t csize = get32(h + 20), usize = get32(h + 24);
+    const size_t name_len = get16(h + 28), extra_len = get16(h + 30), comment_len = get16(h + 32);
+    const uint16_t disk = get16(h + 34);
+    e.internal_attr = get16(h + 36);
+    e.external_attr = get32(h + 38);
+    const uint32_t offset = get32(h + 42);
+    if (cd.size() - at - 46 < name_len + extra_len + comment_len) throw FormatError("central header runs past the directory");
+    e.name.assign(reinterpret_cast<const char*>(h + 46), name_len);
+    e.extra.assign(reinterpret_cast<const char*>(h + 46 + name_len), extra_len);
+    e.compressed_size = csize;
+    e.uncompressed_size = usize;
+    e.local_offset = offset;
+    apply_extra(e, usize == kMax32, csize == kMax32, offset == kMax32);
+    if (disk != 0 && disk != kMax16) throw FormatError("entry on another disk: " + e.name);
+    if (e.local_offset > end.cd_offset) throw FormatError("local header offset out of range for " + e.name);
+    e.local_offset += shift;
+    if (e.compressed_size > cd_start - e.local_offset) throw FormatError("compressed size out of range for " + e.name);
+    dir.entries.push_back(std::move(e));
+    at += 46 + name_len + extra_len + comment_len;
+  }
+  return dir;
+}
+
+uint64_t local_data_offset(const ArchiveSource& src, const CentralEntry& e) {
+  uint8_t h[30];
+  if (e.local_offset > src.size() || src.size() - e.local_offset < 30) throw FormatError("local header out of range for " + e.name);
+  src.read_at(e.local_offset, h, sizeof h);
+  if (get32(h) != kLocalSig) throw FormatError("local header signature is wrong for " + e.name);
+  const uint64_t data = e.local_offset + 30 + get16(h + 26) + get16(h + 28);
+  if (data > src.size() || src.size() - data < e.compressed_size) throw FormatError("entry data runs past the archive: " + e.name);
+  return data;
+}
+
+}  // namespace orv::zip::engine

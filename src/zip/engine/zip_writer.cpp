@@ -1,0 +1,320 @@
+#include "zip/engine/zip_writer.h"
+
+#include <fcntl.h>
+#include <libdeflate.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+namespace orv::zip::engine {
+
+namespace {
+
+constexpr uint16_t kMadeByUnix = (3 << 8) | 30;
+// A local header carries Zip64 sizes when the file may reach 4 GiB once compressed; deflate
+// of incompressible data grows by well under 1/64.
+constexpr uint64_t kZip64LocalThreshold = kMax32 - (kMax32 >> 6);
+
+bool non_ascii(const std::string& s) {
+  for (unsigned char c : s)
+    if (c >= 0x80) return true;
+  return false;
+}
+
+std::string folder_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+void sync_folder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);  // best effort: some file systems refuse fsync on folders
+  ::close(fd);
+}
+
+std::string time_extra(int64_t mtime) {
+  ByteWriter w;
+  w.u16(kTimeExtraId);
+  w.u16(5);
+  w.u8(1);
+  w.u32(static_cast<uint32_t>(mtime));
+  return std::string(w.bytes().begin(), w.bytes().end());
+}
+
+// Replaces or drops the Zip64 field of an extra block (other fields are kept).
+std::string without_zip64(const std::string& extra) {
+  std::string out;
+  size_t at = 0;
+  while (at + 4 <= extra.size()) {
+    const auto* p = reinterpret_cast<const uint8_t*>(extra.data() + at);
+    const size_t len = get16(p + 2);
+    if (at + 4 + len > extra.size()) break;
+    if (get16(p) != kZip64ExtraId) out.append(extra, at, 4 + len);
+    at += 4 + len;
+  }
+  return out;
+}
+
+}  // namespace
+
+ZipWriter::ZipWriter(const std::string& final_path, Session& session, int zip_level)
+    : final_path_(final_path), session_(session), zip_level_(zip_level) {
+  std::string pattern = final_path + ".ze-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
+  if (fd < 0) throw_io("Cannot create a temporary file beside", final_path, errno);
+  temp_path_ = buf.data();
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);  // mkostemp makes 0600; an archive gets the usual mode
+  ::close(fd);
+  out_ = File(temp_path_, O_WRONLY | O_TRUNC);
+}
+
+ZipWriter::~ZipWriter() {
+  if (!committed_) {
+    out_ = File();
+    ::unlink(temp_path_.c_str());
+  }
+}
+
+void ZipWriter::write(const void* data, size_t n) {
+  out_.write_all(data, n);
+  offset_ += n;
+  session_.set_written(static_cast<int64_t>(offset_));
+}
+
+void ZipWriter::write_local_header(const CentralEntry& e, bool zip64_sizes) {
+  ByteWriter w;
+  w.u32(kLocalSig);
+  w.u16(e.version_needed);
+  w.u16(e.flags);
+  w.u16(e.method);
+  w.u32(e.dos_time);
+  w.u32(e.crc);
+  w.u32(zip64_sizes ? kMax32 : static_cast<uint32_t>(e.compressed_size));
+  w.u32(zip64_sizes ? kMax32 : static_cast<uint32_t>(e.uncompressed_size));
+  w.u16(static_cast<uint16_t>(e.name.size()));
+  std::string extra = without_zip64(e.extra);
+  if (zip64_sizes) {
+    ByteWriter z;
+    z.u16(kZip64ExtraId);
+    z.u16(16);
+    z.u64(e.uncompressed_size);
+    z.u64(e.compressed_size);
+    extra = std::string(z.bytes().begin(), z.bytes().end()) + extra;
+  }
+  w.u16(static_cast<uint16_t>(extra.size()));
+  w.raw(e.name);
+  w.raw(extra);
+  write(w.bytes().data(), w.bytes().size());
+}
+
+void ZipWriter::copy_entry(const ArchiveSource& from, const CentralEntry& src) {
+  CentralEntry e = src;
+  e.flags &= static_cast<uint16_t>(~0x0008u);  // sizes are known: no data descriptor
+  e.extra = without_zip64(e.extra);
+  const uint64_t data = local_data_offset(from, src);
+  const bool zip64 = e.compressed_size >= kMax32 || e.uncompressed_size >= kMax32;
+  e.local_offset = offset_;
+  if (zip64 && e.version_needed < 45) e.version_needed = 45;
+  if (e.is_encrypted() && (src.flags & 0x0008)) e.flags |= 0x0008;  // keeps the check byte's meaning
+  write_local_header(e, zip64);
+  std::vector<uint8_t> buf(1 << 20);
+  uint64_t left = e.compressed_size, at = data;
+  while (left > 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
+    from.read_at(at, buf.data(), n);
+    write(buf.data(), n);
+    at += n;
+    left -= n;
+  }
+  if (e.flags & 0x0008) {
+    ByteWriter d;
+    d.u32(kDescriptorSig);
+    d.u32(e.crc);
+    if (zip64) {
+      d.u64(e.compressed_size);
+      d.u64(e.uncompressed_size);
+    } else {
+      d.u32(static_cast<uint32_t>(e.compressed_size));
+      d.u32(static_cast<uint32_t>(e.uncompressed_size));
+    }
+    write(d.bytes().data(), d.bytes().size());
+  }
+  central_.push_back(std::move(e));
+}
+
+void ZipWriter::add_file(const NewEntry& ne) {
+  File in(ne.source, O_RDONLY);
+  const uint64_t size = ne.size;
+  CentralEntry e;
+  e.name = ne.name;
+  e.made_by = kMadeByUnix;
+  e.flags = non_ascii(ne.name) ? 0x0800 : 0;
+  e.method = (ne.store || size == 0 || zip_level_ == 0) ? 0 : 8;
+  e.dos_time = dos_time_from_unix(static_cast<std::time_t>(ne.mtime));
+  e.external_attr = (ne.mode & 0xFFFFu) << 16;
+  e.uncompressed_size = size;
+  e.extra = time_extra(ne.mtime);
+  const bool zip64 = size >= kZip64LocalThreshold;
+  e.version_needed = zip64 ? 45 : (e.method == 8 ? 20 : 10);
+  e.local_offset = offset_;
+
+  session_.new_file(ne.name, static_cast<int64_t>(size));
+  const uint64_t header_at = offset_;
+  write_local_header(e, zip64);
+  const uint64_t data_at = offset_;
+
+  const unsigned workers = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
+  if (e.method == 8 && !deflater_) deflater_ = std::make_unique<ChunkDeflater>(libdeflate_level_for(zip_level_), workers);
+  const size_t batch = e.method == 8 ? deflater_->workers() : 1;
+  if (chunks_.size() < batch) chunks_.resize(batch);
+  for (auto& c : chunks_)
+    if (c.input.size() < ChunkDeflater::kChunkSize) c.input.resize(ChunkDeflater::kChunkSize);
+
+  uint32_t crc = 0;
+  uint64_t done = 0;
+  while (done < size) {
+    size_t count = 0;
+    bool at_end = false;
+    while (count < batch && !at_end) {
+      DeflateChunk& c = chunks_[count];
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(ChunkDeflater::kChunkSize, size - done));
+      c.input_size = in.read_full(c.input.data(), want);
+      if (c.input_size != want)
+        throw EngineError(ZE_IO_ERROR, ZE_MSG_IO, "File " + ne.source + " became shorter while it was packed");
+      done += want;
+      ++count;
+      at_end = done == size;
+    }
+    if (e.method == 8) {
+      if (!deflater_->compress(chunks_, count, at_end))
+        for (size_t i = 0; i < count; ++i)
+          if (!chunks_[i].error.empty()) throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, chunks_[i].error + " (" + ne.source + ")");
+    }
+    for (size_t i = 0; i < count; ++i) {
+      DeflateChunk& c = chunks_[i];
+      if (e.method == 8) {
+        crc = static_cast<uint32_t>(crc32_combine64(crc, c.crc, static_cast<z_off64_t>(c.input_size)));
+        write(c.output.data(), c.output_size);
+      } else {
+        crc = static_cast<uint32_t>(libdeflate_crc32(crc, c.input.data(), c.input_size));
+        write(c.input.data(), c.input_size);
+      }
+      session_.progress(static_cast<int64_t>(c.input_size));
+    }
+  }
+  uint8_t probe;
+  if (in.read_some(&probe, 1) != 0)
+    throw EngineError(ZE_IO_ERROR, ZE_MSG_IO, "File " + ne.source + " grew while it was packed");
+  if (e.method == 8 && size == 0) {
+    const uint8_t empty[2] = {0x03, 0x00};
+    write(empty, sizeof empty);
+  }
+  e.crc = crc;
+  e.compressed_size = offset_ - data_at;
+  if (!zip64 && e.compressed_size >= kMax32)
+    throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, "Compressed data of " + ne.source + " outgrew 4 GiB");
+  // Patch CRC and sizes into the local header.
+  ByteWriter patch;
+  patch.u32(e.crc);
+  patch.u32(zip64 ? kMax32 : static_cast<uint32_t>(e.compressed_size));
+  patch.u32(zip64 ? kMax32 : static_cast<uint32_t>(e.uncompressed_size));
+  out_.write_at(header_at + 14, patch.bytes().data(), patch.bytes().size());
+  if (zip64) {
+    ByteWriter sizes;
+    sizes.u64(e.uncompressed_size);
+    sizes.u64(e.compressed_size);
+    out_.write_at(header_at + 30 + e.name.size() + 4, sizes.bytes().data(), sizes.bytes().size());
+  }
+  central_.push_back(std::move(e));
+}
+
+void ZipWriter::commit(const std::string& comment) {
+  const uint64_t cd_start = offset_;
+  for (const CentralEntry& e : central_) {
+    const bool big_u = e.uncompressed_size >= kMax32, big_c = e.compressed_size >= kMax32,
+               big_o = e.local_offset >= kMax32;
+    std::string extra = without_zip64(e.extra);
+    if (big_u || big_c || big_o) {
+      ByteWriter z;
+      z.u16(kZip64ExtraId);
+      z.u16(static_cast<uint16_t>(8 * (big_u + big_c + big_o)));
+      if (big_u) z.u64(e.uncompressed_size);
+      if (big_c) z.u64(e.compressed_size);
+      if (big_o) z.u64(e.local_offset);
+      extra = std::string(z.bytes().begin(), z.bytes().end()) + extra;
+    }
+    uint16_t needed = e.version_needed;
+    if ((big_u || big_c || big_o) && needed < 45) needed = 45;
+    ByteWriter w;
+    w.u32(kCentralSig);
+    w.u16(e.made_by);
+    w.u16(needed);
+    w.u16(e.flags);
+    w.u16(e.method);
+    w.u32(e.dos_time);
+    w.u32(e.crc);
+    w.u32(big_c ? kMax32 : static_cast<uint32_t>(e.compressed_size));
+    w.u32(big_u ? kMax32 : static_cast<uint32_t>(e.uncompressed_size));
+    w.u16(static_cast<uint16_t>(e.name.size()));
+    w.u16(static_cast<uint16_t>(extra.size()));
+    w.u16(0);  // comment
+    w.u16(0);  // disk
+    w.u16(e.internal_attr);
+    w.u32(e.external_attr);
+    w.u32(big_o ? kMax32 : static_cast<uint32_t>(e.local_offset));
+    w.raw(e.name);
+    w.raw(extra);
+    write(w.bytes().data(), w.bytes().size());
+  }
+  const uint64_t cd_size = offset_ - cd_start;
+  const uint64_t count = central_.size();
+  const bool zip64 = count >= kMax16 || cd_size >= kMax32 || cd_start >= kMax32;
+  ByteWriter w;
+  if (zip64) {
+    const uint64_t z64_at = offset_;
+    w.u32(kZip64EndSig);
+    w.u64(44);
+    w.u16(kMadeByUnix);
+    w.u16(45);
+    w.u32(0);
+    w.u32(0);
+    w.u64(count);
+    w.u64(count);
+    w.u64(cd_size);
+    w.u64(cd_start);
+    w.u32(kZip64LocatorSig);
+    w.u32(0);
+    w.u64(z64_at);
+    w.u32(1);
+  }
+  const std::string text = comment.substr(0, kMax16);
+  w.u32(kEndSig);
+  w.u16(0);
+  w.u16(0);
+  w.u16(static_cast<uint16_t>(std::min<uint64_t>(count, kMax16)));
+  w.u16(static_cast<uint16_t>(std::min<uint64_t>(count, kMax16)));
+  w.u32(static_cast<uint32_t>(std::min<uint64_t>(cd_size, kMax32)));
+  w.u32(static_cast<uint32_t>(std::min<uint64_t>(cd_start, kMax32)));
+  w.u16(static_cast<uint16_t>(text.size()));
+  w.raw(text);
+  write(w.bytes().data(), w.bytes().size());
+  out_.sync();
+  out_.close();
+  if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) throw_io("Cannot rename the archive to", final_path_, errno);
+  committed_ = true;
+  sync_folder(folder_of(final_path_));
+}
+
+}  // namespace orv::zip::engine
