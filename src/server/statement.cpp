@@ -1,0 +1,55 @@
+#include "server/statement.h"
+
+namespace orv::server {
+
+namespace {
+
+std::string doubled(std::string_view text, char open, char close) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += open;
+  for (char c : text) {
+    out += c;
+    if (c == close) out += c;
+  }
+  out += close;
+  return out;
+}
+
+}  // namespace
+
+std::string quote_identifier(std::string_view name) { return doubled(name, '[', ']'); }
+
+std::string quote_literal(std::string_view text) { return doubled(text, '\'', '\''); }
+
+std::string backup_statement(std::string_view database, std::string_view file) {
+  return "Backup database " + quote_identifier(database) + " to Disk=" + quote_literal(file);
+}
+
+std::string restore_headeronly_statement(std::string_view file) {
+  return "RESTORE HEADERONLY\nFROM DISK=" + quote_literal(file);
+}
+
+std::string restore_filelistonly_statement(std::string_view file) {
+  return "RESTORE FILELISTONLY\nFROM DISK=" + quote_literal(file);
+}
+
+std::string restore_statement(std::string_view database, std::string_view file) {
+  return "Restore database " + quote_identifier(database) + " From Disk=" + quote_literal(file);
+}
+
+std::string use_statement(std::string_view database) { return "USE " + quote_identifier(database); }
+
+std::string single_user_statement(std::string_view database, bool on) {
+  return "sp_dboption " + quote_literal(database) + ", 'single', " + (on ? "'true'" : "'false'");
+}
+
+std::string dbreindex_statement(std::string_view table) {
+  return "DBCC DBREINDEX(" + quote_identifier(table) + ")";
+}
+
+std::string checktable_repair_statement(std::string_view table) {
+  return "DBCC CHECKTABLE(" + quote_identifier(table) + ",REPAIR_REBUILD)";
+}
+
+}  // namespace orv::server
