@@ -1,0 +1,174 @@
+#include "burner/image_writer.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace orv::burner {
+namespace {
+
+constexpr const char* kMsgCantWrite = "CAN'T WRITE IMAGE FILE \"%s\" [%s]";
+
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    const int f = fd_;
+    fd_ = -1;
+    return f;
+  }
+
+ private:
+  int fd_;
+};
+
+class Writer {
+ public:
+  Writer(int fd, int64_t offset, std::string path) : fd_(fd), at_(offset), path_(std::move(path)) {}
+
+  bool Put(const uint8_t* data, int64_t n) {
+    while (n > 0) {
+      const ssize_t w = pwrite(fd_, data, static_cast<size_t>(n), at_);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return Fail(w < 0 ? std::strerror(errno) : "short write");
+      data += w;
+      n -= w;
+      at_ += w;
+    }
+    return true;
+  }
+
+  bool Zeros(int64_t n) {
+    static const uint8_t kZero[65536] = {};
+    while (n > 0) {
+      const int64_t k = std::min<int64_t>(n, sizeof kZero);
+      if (!Put(kZero, k)) return false;
+      n -= k;
+    }
+    return true;
+  }
+
+  // Copies `bytes` from the source; the kernel copies when it can, a buffer otherwise.
+  bool CopyFrom(int src, int64_t bytes, const std::string& src_path) {
+    int64_t done = 0;
+    bool kernel_copy = use_kernel_copy_;
+    while (done < bytes) {
+      if (kernel_copy) {
+        loff_t in = done;
+        loff_t out = at_;
+        const ssize_t n = copy_file_range(src, &in, fd_, &out, static_cast<size_t>(bytes - done), 0);
+        if (n > 0) {
+          done += n;
+          at_ += n;
+          continue;
+        }
+        if (n == 0) return FailSource(kMsgFileChanged, src_path, {});
+        if (errno == EINTR) continue;
+        if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP || errno == EBADF) {
+          use_kernel_copy_ = kernel_copy = false;
+          continue;
+        }
+        if (errno == ENOSPC || errno == EFBIG || errno == EDQUOT) return Fail(std::strerror(errno));
+        return FailSource(kMsgReadError, src_path, std::strerror(errno));
+      }
+      if (!buffer_) buffer_ = std::make_unique<uint8_t[]>(kBuffer);
+      const ssize_t n = pread(src, buffer_.get(), static_cast<size_t>(std::min<int64_t>(kBuffer, bytes - done)), done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return FailSource(kMsgReadError, src_path, std::strerror(errno));
+      if (n == 0) return FailSource(kMsgFileChanged, src_path, {});
+      if (!Put(buffer_.get(), n)) return false;
+      done += n;
+    }
+    return true;
+  }
+
+  const std::string& error() const { return error_; }
+
+ private:
+  static constexpr int64_t kBuffer = 1 << 20;
+
+  bool Fail(const std::string& reason) {
+    error_ = TrackMessage(kMsgCantWrite, path_, reason);
+    return false;
+  }
+  bool FailSource(const char* format, const std::string& path, const std::string& reason) {
+    error_ = TrackMessage(format, path, reason);
+    return false;
+  }
+
+  int fd_;
+  int64_t at_;
+  std::string path_;
+  std::string error_;
+  bool use_kernel_copy_ = true;
+  std::unique_ptr<uint8_t[]> buffer_;
+};
+
+std::string WritePieces(Writer& w, const std::vector<TTrackPiece>& pieces, const std::vector<uint8_t>& header) {
+  for (const TTrackPiece& p : pieces) {
+    switch (p.kind) {
+      case TTrackPiece::Kind::Header:
+        if (!w.Put(header.data(), static_cast<int64_t>(header.size()))) return w.error();
+        break;
+      case TTrackPiece::Kind::Zeros:
+        if (!w.Zeros(p.padded)) return w.error();
+        break;
+      case TTrackPiece::Kind::BootImage:
+      case TTrackPiece::Kind::File: {
+        Fd src(open(p.path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (src.get() < 0) return TrackMessage(kMsgCantOpenFile, p.path);
+        struct stat st {};
+        if (fstat(src.get(), &st) != 0) return TrackMessage(kMsgReadError, p.path, std::strerror(errno));
+        int64_t data = p.bytes;
+        if (p.kind == TTrackPiece::Kind::BootImage) {
+          data = std::min<int64_t>(st.st_size, p.padded);
+        } else if (st.st_size != p.bytes) {
+          return TrackMessage(kMsgFileChanged, p.path);
+        }
+        posix_fadvise(src.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        if (!w.CopyFrom(src.get(), data, p.path) || !w.Zeros(p.padded - data)) return w.error();
+        break;
+      }
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string WriteImageFile(const std::string& out_path, const std::vector<TTrackPiece>& pieces,
+                           const std::vector<uint8_t>& header, const TImageWriteOptions& options) {
+  if (options.Offset > 0) {
+    Fd fd(open(out_path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (fd.get() < 0) return TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+    Writer w(fd.get(), options.Offset, out_path);
+    std::string error = WritePieces(w, pieces, header);
+    if (error.empty() && fsync(fd.get()) != 0) error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+    if (error.empty() && close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+    return error;
+  }
+  const std::string temp = out_path + ".partial";
+  Fd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  if (fd.get() < 0) return TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
+  Writer w(fd.get(), 0, temp);
+  std::string error = WritePieces(w, pieces, header);
+  if (error.empty() && close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
+  if (error.empty() && std::rename(temp.c_str(), out_path.c_str()) != 0)
+    error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+  if (!error.empty()) unlink(temp.c_str());
+  return error;
+}
+
+}  // namespace orv::burner

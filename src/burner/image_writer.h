@@ -1,0 +1,27 @@
+// Writes a laid-out track into an image file: the header stream, the boot image and its
+// padding, and the file data, each file on its own sectors. A new image is written to a
+// temporary file beside the target and renamed into place only when complete, so a failed
+// write leaves no image behind. Blocking; one call per image.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "burner/track_source.h"
+
+namespace orv::burner {
+
+struct TImageWriteOptions {
+  // Byte offset in the output file at which the track starts (SessionStart x 2048 for a
+  // multi-session image). With 0 the file is created anew; otherwise it must exist and the
+  // track is written into it at that offset.
+  int64_t Offset = 0;
+};
+
+// Returns an empty text on success, else the reason (the disc library's message texts, with
+// the system's error text where one applies).
+[[nodiscard]] std::string WriteImageFile(const std::string& out_path, const std::vector<TTrackPiece>& pieces,
+                                         const std::vector<uint8_t>& header, const TImageWriteOptions& options = {});
+
+}  // namespace orv::burner
