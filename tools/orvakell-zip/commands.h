@@ -25,5 +25,8 @@ struct Command {
 };
 
 int RunList(const CommandContext& ctx);
+int RunAdd(const CommandContext& ctx);
+int RunExtract(const CommandContext& ctx);
+int RunTest(const CommandContext& ctx);
 
 }  // namespace orv::zipcli
