@@ -9,7 +9,17 @@ bool is_true(std::string_view value) { return value == "True"; }
 std::filesystem::path settings_database_path(const std::filesystem::path& folder) { return folder / "Velmora.db"; }
 
 std::string settings_connection_string(const std::filesystem::path& folder) {
-  return "Provider=SQLite;Data Source=" + settings_database_path(folder).string();
+  std::string path = settings_database_path(folder).string();
+  // A path holding ";" or starting with a quote is written quoted, its quotes doubled.
+  if (path.find_first_of(";\"{") != std::string::npos || path.front() == ' ' || path.back() == ' ') {
+    std::string quoted = "\"";
+    for (char c : path) {
+      if (c == '"') quoted += '"';
+      quoted += c;
+    }
+    path = quoted + "\"";
+  }
+  return "Provider=SQLite;Data Source=" + path;
 }
 
 SettingsStore::SettingsStore()

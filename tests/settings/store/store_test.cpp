@@ -81,6 +81,20 @@ TEST(StoreOpen, MissingLockedOrDamagedFileThrowsTheProviderTextAndLeavesNothingO
   EXPECT_EQ(store.ADOConnection1.command_timeout(), std::chrono::seconds(3000000));
 }
 
+TEST(StoreOpen, FolderNamesWithSeparatorsOrQuotesOpenTheRightFile) {
+  test::TestEnv env;
+  for (const char* name : {"plain", "semi;colon", "quote\"d", "{braced}", " spaced "}) {
+    SCOPED_TRACE(name);
+    fs::path folder = env.work() / name;
+    test::make_settings_db(folder);
+    dal::ConnectionString cs(settings_connection_string(folder));
+    EXPECT_EQ(cs.get("Provider"), "SQLite");
+    EXPECT_EQ(cs.get("Data Source"), (folder / "Velmora.db").string());
+    SettingsStore store;
+    EXPECT_NO_THROW(store.Open(folder));
+  }
+}
+
 TEST_F(StoreTest, NewRowHasEveryTimeAtMidnightEveryDayOffAndEmptyDiscAndZipFlags) {
   add_database("sales");
   EXPECT_EQ(store.ADOTableDatabase.record_count(), 1);
