@@ -158,7 +158,9 @@ void VolumeDescriptor(uint8_t* p, bool joliet, const TVolumeIds& ids, const TIma
   text(8, 32, ids.IdSystem, 32);
   text(40, 32, ids.IdVolume, 32);
   Both32(p + 80, static_cast<uint32_t>(L.TrackLength()));
-  if (joliet || L.Joliet) {
+  // Only the supplementary descriptor carries the Joliet escape sequence: readers that find
+  // it in the primary one take the ISO tree for UCS-2 (isoinfo) or list nothing (libarchive).
+  if (joliet) {
     p[88] = 0x25;
     p[89] = 0x2F;
     p[90] = 0x40;

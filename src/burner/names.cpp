@@ -145,7 +145,7 @@ size_t Ucs2Length(const std::string& text) {
 
 bool NamesFitRecords(const std::string& short_name, const std::string& long_name, bool is_file) {
   const size_t suffix = is_file ? 2 : 0;
-  return short_name.size() + suffix <= kMaxISOIdentifier && Ucs2Length(long_name) + suffix <= kMaxJolietIdentifierChars;
+  return short_name.size() + suffix <= kMaxISOIdentifier && Ucs2Length(long_name) <= kMaxJolietNameChars;
 }
 
 }  // namespace orv::burner

@@ -31,11 +31,12 @@ std::string Utf8ToUcs2BE(const std::string& text);
 // Number of UCS-2 characters the name takes (the byte length of Utf8ToUcs2BE / 2).
 size_t Ucs2Length(const std::string& text);
 
-// Directory records hold at most 255 bytes: ISO identifiers up to 221 bytes, Joliet
-// identifiers up to 110 UCS-2 characters (";1" included for files).
+// Directory records hold at most 255 bytes: ISO identifiers up to 221 bytes (";1" included
+// for files). Joliet records could hold 110 UCS-2 characters, but readers differ above 103
+// (libarchive cuts longer names), so long names are kept to 103 characters.
 constexpr size_t kMaxISOIdentifier = 221;
-constexpr size_t kMaxJolietIdentifierChars = 110;
-// True when the entry's names fit its ISO and Joliet directory records.
+constexpr size_t kMaxJolietNameChars = 103;
+// True when the entry's names fit its records and read back in full.
 bool NamesFitRecords(const std::string& short_name, const std::string& long_name, bool is_file);
 
 }  // namespace orv::burner

@@ -174,11 +174,11 @@ TEST_F(FileTreeTest, LongNamesAreMarkedSkippedOrRefused) {
   EXPECT_TRUE(skip_seen[0]);
   EXPECT_EQ(tree.FileCount(), 0);
 
-  // 108 characters fit the Joliet record with ";1"; 109 do not and are refused with a message.
-  EXPECT_EQ(tree.AddFile("\\", MakeFile(std::string(104, 'a') + ".txt", 5), false, hooks), 1);
+  // 103 characters are kept; 104 are refused with a message (readers cut such names).
+  EXPECT_EQ(tree.AddFile("\\", MakeFile(std::string(99, 'a') + ".txt", 5), false, hooks), 1);
   EXPECT_EQ(tree.FileCount(), 1);
-  EXPECT_EQ(JolietRecordLength(*tree.FileTable[0]), 254u);
-  EXPECT_EQ(tree.AddFile("\\", MakeFile(std::string(105, 'b') + ".txt", 5), false, hooks), 0);
+  EXPECT_EQ(JolietRecordLength(*tree.FileTable[0]), 34u + 2 * 105);
+  EXPECT_EQ(tree.AddFile("\\", MakeFile(std::string(100, 'b') + ".txt", 5), false, hooks), 0);
   EXPECT_EQ(tree.FileCount(), 1);
   EXPECT_NE(tree.LastRefusal.find("NAME TOO LONG"), std::string::npos);
   ASSERT_FALSE(log.empty());

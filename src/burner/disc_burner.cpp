@@ -1,0 +1,174 @@
+#include "burner/disc_burner.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <stdexcept>
+
+#include "burner/burn_state.h"
+#include "burner/image_writer.h"
+
+namespace orv::burner {
+
+TBurnState& ProcessBurnState() {
+  static TBurnState state;
+  return state;
+}
+
+TDiscBurner::TDiscBurner() {
+  HeaderStream.clear();
+  WritePostGap = true;
+  ResetFileTree(65535, 8191);
+  SetCacheSize(kDefaultCacheSize);
+  JolietFileSystem = true;
+  FinalizeTrack = true;
+  SetUnderrunProtection(true);
+}
+
+TDiscBurner::~TDiscBurner() {
+  HeaderStream.clear();
+  HeaderStream.shrink_to_fit();
+}
+
+void TDiscBurner::SetCacheSize(int Value) {
+  FCacheSize = Value < kMinCacheSize ? kMinCacheSize : Value - Value % 2048;
+}
+
+std::string TDiscBurner::CurrentFile() const {
+  std::lock_guard<std::mutex> lock(FCurrentFileLock);
+  return FCurrentFile;
+}
+
+void TDiscBurner::SetCurrentFile(const std::string& Path) {
+  std::lock_guard<std::mutex> lock(FCurrentFileLock);
+  FCurrentFile = Path;
+}
+
+TFileTree::Hooks TDiscBurner::TreeHooks() {
+  TFileTree::Hooks h;
+  h.ReplaceFile = ReplaceFile;
+  h.LastFolderOnly = LastFolderOnly;
+  if (OnAddFile) {
+    h.OnAddFile = [this](const std::string& FullPath, std::string& LongFileName, std::string& ShortFileName,
+                         TDateTime& DateTime, uint32_t Attr, int64_t FileSize, bool& Skip) {
+      OnAddFile(this, FullPath, LongFileName, ShortFileName, DateTime, Attr, FileSize, Skip);
+    };
+  }
+  h.Log = [this](const std::string& Message, uint8_t Type) { DoDebugMessage(Message, Type); };
+  return h;
+}
+
+bool TDiscBurner::ResetFileTree(int MaxFiles, int MaxDirs) {
+  HeaderStream.clear();
+  return Tree().ResetFileTree(MaxFiles, MaxDirs);
+}
+
+int TDiscBurner::AddFile(const std::string& DestPath, const std::string& SourceFile, bool KeepPath) {
+  return Tree().AddFile(DestPath, SourceFile, KeepPath, TreeHooks());
+}
+
+bool TDiscBurner::RemoveEmptyDirs() { return Tree().RemoveEmptyDirs(); }
+
+bool TDiscBurner::ClearArchiveBits() { return Tree().ClearArchiveBits(TreeHooks()); }
+
+bool TDiscBurner::GetNextWritableAddress() {
+  WaitUntilReady(10000, 500);
+  const bool finalize = FinalizeDisc();
+  SetFinalizeDisc(true);
+  SetWriteParameters(TestWrite(), UnderrunProtection(), scsi::DiscType.load());
+  SetFinalizeDisc(finalize);
+  WaitUntilReady(10000, 500);
+  if (ReadTrackInformation(255)) {
+    SessionStart = TrackInformationWord(12);
+    return true;
+  }
+  SessionStart = 0;
+  return false;
+}
+
+bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* /*ImportRoot*/) {
+  struct stat st {};
+  if (BootImage.empty() || stat(BootImage.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) Bootable = false;
+  SetDoDebug(false);
+  SessionStart = 0;
+  if (!ForImageFile) {
+    const uint8_t type = GetDiscType();
+    scsi::DiscType.store(type);
+    if (type < scsi::DT_DVDR || type > scsi::DT_DVDPR) {
+      if (!GetNextWritableAddress()) {
+        DoDebugMessage(std::string(">>> ") + kMsgNoNextWritableAddress, 0);
+        SessionStart = 0;
+      }
+    }
+    if (SessionStart > 0xFF000000u) SessionStart = 0;
+  }
+  TLayoutOptions options;
+  options.SessionStart = SessionStart;
+  options.Joliet = JolietFileSystem;
+  options.Bootable = Bootable;
+  if (Bootable) {
+    std::ifstream boot(BootImage, std::ios::binary | std::ios::ate);
+    if (!boot) {
+      std::string message = kMsgCantOpenBootImage;
+      message.replace(message.find("%s"), 2, BootImage);
+      message.replace(message.find("%s"), 2, std::strerror(errno));
+      throw std::runtime_error(message);
+    }
+    options.BootImageSize = static_cast<int64_t>(boot.tellg());
+  }
+  Layout = LayoutTree(Tree(), options);
+  ImageEndSector = Layout.ImageEndSector;
+  return true;
+}
+
+void TDiscBurner::BuildImageHeaders() {
+  TVolumeIds ids;
+  ids.IdSystem = IdSystem;
+  ids.IdVolume = IdVolume;
+  ids.IdVolumeSet = IdVolumeSet;
+  ids.IdPublisher = IdPublisher;
+  ids.IdPreparer = IdPreparer;
+  ids.IdApplication = IdApplication;
+  ids.FileCopyright = FileCopyright;
+  ids.FileAbstract = FileAbstract;
+  ids.FileBibliographic = FileBibliographic;
+  ids.DateCreation = DateCreation;
+  ids.DateModification = DateModification;
+  orv::burner::BuildImageHeaders(Tree(), Layout, ids, HeaderStream, NowLocal());
+  SetDoDebug(true);
+}
+
+bool TDiscBurner::PrepareImage(bool ForImageFile, TDEntry* ImportRoot) {
+  LayoutImage(ForImageFile, ImportRoot);
+  BuildImageHeaders();
+  return true;
+}
+
+int64_t TDiscBurner::TrackSize() const {
+  const auto sectors = static_cast<int64_t>(ImageEndSector) - static_cast<int64_t>(SessionStart);
+  if (WritePostGap && sectors < static_cast<int64_t>(kMinTrackSectors)) return kMinTrackSectors;
+  return sectors;
+}
+
+int TDiscBurner::CacheFillPercent() const {
+  const TBurnState& state = ProcessBurnState();
+  if (!state.CacheRunning.load()) return 0;
+  const double percent = static_cast<double>(state.BytesInCache.load()) * 100.0 / static_cast<double>(FCacheSize);
+  return static_cast<int>(std::lround(percent));
+}
+
+std::vector<TTrackPiece> TDiscBurner::TrackPieces() const {
+  return orv::burner::TrackPieces(Tree(), Layout, static_cast<int64_t>(HeaderStream.size()),
+                                  Layout.Bootable ? BootImage : std::string());
+}
+
+std::string TDiscBurner::WriteImage(const std::string& Path, int64_t Offset) const {
+  TImageWriteOptions options;
+  options.Offset = Offset;
+  return WriteImageFile(Path, TrackPieces(), HeaderStream, options);
+}
+
+}  // namespace orv::burner

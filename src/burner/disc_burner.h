@@ -1,0 +1,130 @@
+// TDiscBurner: the component through which the tool writes files to a CD or DVD. It derives
+// from TSCSIDevice (which selects the recorder and sends it MMC commands) and adds the file
+// tree of the next burn, the ISO 9660/Joliet/El Torito layout of one data track, the header
+// area built in memory (HeaderStream), and an image-file writer for checking a layout
+// without a recorder.
+//
+// Ownership: the file tree is process-wide (ProcessFileTree(), shared by every burner); the
+// burner owns HeaderStream and its layout. The state of a running burn is process-wide too
+// (ProcessBurnState(), burn_state.h).
+// Threading: every operation here runs on the caller's (user-interface) thread. During a
+// burn the write thread updates BytesWritten, CurrentFile and the device's buffer values;
+// the caller only reads them.
+// Errors: as the device layer, by Boolean or small integer results with lines to
+// DoDebugMessage (type 0 status, 1 progress, 3 capacity of the tree reached, 4 errors).
+// PrepareImage throws std::runtime_error when the boot image exists but cannot be opened.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "burner/datetime.h"
+#include "burner/file_tree.h"
+#include "burner/image_headers.h"
+#include "burner/image_layout.h"
+#include "burner/track_source.h"
+#include "scsi/scsi_device.h"
+
+namespace orv::burner {
+
+class TDiscBurner;
+
+using TAddFileEvent = std::function<void(TDiscBurner* Sender, const std::string& FullPath, std::string& LongFileName,
+                                         std::string& ShortFileName, TDateTime& DateTime, uint32_t Attr,
+                                         int64_t FileSize, bool& Skip)>;
+using TAddDirEvent = std::function<void(TDiscBurner* Sender, std::string& LongName, std::string& ShortName, bool& Skip)>;
+using TWriteDoneEvent = std::function<void(TDiscBurner* Sender, const std::string& Error)>;
+using TNotifyEvent = std::function<void(TDiscBurner* Sender)>;
+
+inline constexpr const char* kBurnerVersion = "1.1.7";
+inline constexpr int kDefaultCacheSize = 4194304;
+inline constexpr int kMinCacheSize = 2097152;
+inline constexpr uint64_t kMinTrackSectors = 300;
+inline constexpr const char* kMsgNoNextWritableAddress = "ERROR GETTING NEXT WRITABLE ADDRESS";
+inline constexpr const char* kMsgCantOpenBootImage = "CAN'T OPEN BOOT IMAGE \"%s\" [%s]";
+
+class TDiscBurner : public scsi::TSCSIDevice {
+ public:
+  TDiscBurner();
+  ~TDiscBurner() override;
+
+  // ---- Published properties ----------------------------------------------------------
+  bool ReplaceFile = false;
+  bool FinalizeTrack = true;
+  bool PerformOPC = false;
+  std::string IdVolume, IdSystem, IdVolumeSet, IdPublisher, IdPreparer, IdApplication;
+  std::string FileCopyright, FileAbstract, FileBibliographic;
+  TDateTime DateCreation = 0;
+  TDateTime DateModification = 0;
+  TDateTime DateEffective = 0;   // not read: the image's effective date is always empty
+  TDateTime DateExpiration = 0;  // not read
+  int CacheSize() const { return FCacheSize; }
+  // Below 2 MiB stores 2 MiB; otherwise rounds down to a multiple of 2048.
+  void SetCacheSize(int Value);
+  std::string ISOFileName;  // not read by any operation
+  bool JolietFileSystem = true;
+  TAddFileEvent OnAddFile;
+  TAddDirEvent OnAddDir;  // declared; never raised
+  TWriteDoneEvent OnWriteDone;
+  TNotifyEvent OnFinalizingTrack;
+  std::string Version() const { return kBurnerVersion; }
+  void SetVersion(const std::string&) {}  // accepted and ignored
+  bool WritePostGap = true;
+
+  // ---- Public fields -------------------------------------------------------------------
+  bool Bootable = false;
+  std::string BootImage;
+  uint16_t SessionToImport = 0;
+  bool LastFolderOnly = false;
+
+  // ---- State ---------------------------------------------------------------------------
+  std::vector<uint8_t> HeaderStream;  // header area of the prepared track
+  uint32_t SessionStart = 0;          // absolute sector where the track starts
+  uint64_t ImageEndSector = 0;        // first sector after the image
+  TImageLayout Layout;                // every address of the prepared track
+  std::atomic<int64_t> BytesWritten{0};
+  int64_t FilesSize() const { return Tree().FilesSize; }
+  std::string CurrentFile() const;
+  void SetCurrentFile(const std::string& Path);
+
+  // ---- Operations ------------------------------------------------------------------------
+  bool ResetFileTree(int MaxFiles, int MaxDirs);
+  int AddFile(const std::string& DestPath, const std::string& SourceFile, bool KeepPath);
+  bool RemoveEmptyDirs();
+  int DirCount() const { return Tree().DirCount(); }
+  int FileCount() const { return Tree().FileCount(); }
+  // LayoutImage followed by BuildImageHeaders. ForImageFile skips every device command and
+  // lays the track out from sector 0.
+  bool PrepareImage(bool ForImageFile, TDEntry* ImportRoot);
+  bool LayoutImage(bool ForImageFile, TDEntry* ImportRoot);
+  void BuildImageHeaders();
+  bool GetNextWritableAddress();
+  // ImageEndSector - SessionStart, raised to 300 with WritePostGap.
+  int64_t TrackSize() const;
+  // 0 while no burn runs, else the cache fill as a rounded percentage of CacheSize.
+  int CacheFillPercent() const;
+  bool ClearArchiveBits();
+
+  // ---- Reading the prepared track --------------------------------------------------------
+  // The pieces of the prepared track in image order (header, boot image, padding, files).
+  std::vector<TTrackPiece> TrackPieces() const;
+  // Writes the prepared track into an image file (at Offset bytes for a multi-session image
+  // file). Empty text on success, else the reason.
+  [[nodiscard]] std::string WriteImage(const std::string& Path, int64_t Offset = 0) const;
+
+  // The tree and the hooks its operations use on behalf of this burner (for the session
+  // import, which adds entries through AddDirFromSearchRec/AddFileFromSearchRec).
+  TFileTree& Tree() const { return ProcessFileTree(); }
+  TFileTree::Hooks TreeHooks();
+
+ private:
+  int FCacheSize = kDefaultCacheSize;
+  mutable std::mutex FCurrentFileLock;
+  std::string FCurrentFile;
+};
+
+}  // namespace orv::burner

@@ -1,0 +1,110 @@
+#include "image_command.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <ostream>
+#include <stdexcept>
+
+#include "burner/disc_burner.h"
+
+namespace fs = std::filesystem;
+
+namespace orv::tools {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: orvakell-burn --image OUT.iso [--volume ID] [--boot IMAGE] [--no-joliet] FILE|FOLDER...\n";
+
+// Adds one source under the tree folder dest_path; folders bring everything below them.
+bool AddSource(burner::TDiscBurner& b, const fs::path& source, const std::string& dest_path, std::ostream& err) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(source, ec);
+  if (ec || !fs::exists(st)) {
+    err << "orvakell-burn: " << source.string() << ": no such file or folder\n";
+    return false;
+  }
+  if (fs::is_directory(st)) {
+    const std::string name = source.filename().empty() ? source.parent_path().filename().string()
+                                                       : source.filename().string();
+    const std::string here = (dest_path == "\\" ? std::string() : dest_path) + "\\" + name;
+    if (!b.Tree().ForceDirs(here, b.TreeHooks())) {
+      err << "orvakell-burn: " << source.string() << ": " << b.Tree().LastRefusal << "\n";
+      return false;
+    }
+    std::vector<fs::path> children;
+    for (const auto& entry : fs::directory_iterator(source, ec)) children.push_back(entry.path());
+    if (ec) {
+      err << "orvakell-burn: " << source.string() << ": " << ec.message() << "\n";
+      return false;
+    }
+    std::sort(children.begin(), children.end());
+    for (const auto& child : children) {
+      if (fs::is_symlink(fs::symlink_status(child)) && fs::is_directory(child, ec)) continue;  // no loops
+      if (!AddSource(b, child, here, err)) return false;
+    }
+    return true;
+  }
+  if (!fs::is_regular_file(st)) {
+    err << "orvakell-burn: " << source.string() << ": skipped, not a regular file\n";
+    return true;
+  }
+  const int result = b.AddFile(dest_path, source.string(), false);
+  if (result == 1) return true;
+  err << "orvakell-burn: " << source.string() << ": "
+      << (result == 0 ? b.Tree().LastRefusal : std::string("no such file")) << "\n";
+  return false;
+}
+
+}  // namespace
+
+int RunImageCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  if (args.empty()) {
+    err << kUsage;
+    return 2;
+  }
+  burner::TDiscBurner b;
+  b.ResetFileTree(65535, 8191);
+  const std::string image = args[0];
+  std::vector<std::string> sources;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if ((a == "--volume" || a == "--boot") && i + 1 < args.size()) {
+      (a == "--volume" ? b.IdVolume : b.BootImage) = args[++i];
+      if (a == "--boot") b.Bootable = true;
+    } else if (a == "--no-joliet") {
+      b.JolietFileSystem = false;
+    } else if (a.rfind("--", 0) == 0) {
+      err << kUsage;
+      return 2;
+    } else {
+      sources.push_back(a);
+    }
+  }
+  if (sources.empty()) {
+    err << kUsage;
+    return 2;
+  }
+  if (b.Bootable && !fs::is_regular_file(b.BootImage)) {
+    err << "orvakell-burn: boot image " << b.BootImage << " not found\n";
+    return 1;
+  }
+  b.DateCreation = b.DateModification = burner::NowLocal();
+  for (const auto& s : sources)
+    if (!AddSource(b, fs::path(s), "\\", err)) return 1;
+  try {
+    b.PrepareImage(true, nullptr);
+  } catch (const std::exception& e) {
+    err << "orvakell-burn: " << e.what() << "\n";
+    return 1;
+  }
+  const std::string error = b.WriteImage(image);
+  if (!error.empty()) {
+    err << "orvakell-burn: " << error << "\n";
+    return 1;
+  }
+  out << image << ": " << b.FileCount() - b.DirCount() << " files, " << b.DirCount() << " folders, "
+      << b.Layout.TrackLength() << " sectors\n";
+  return 0;
+}
+
+}  // namespace orv::tools
