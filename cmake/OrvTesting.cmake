@@ -18,6 +18,16 @@ function(orv_add_test)
   gtest_discover_tests(${T_NAME}
     DISCOVERY_MODE PRE_TEST
     TEST_PREFIX "${T_AREA}."
-    PROPERTIES LABELS "${T_AREA};${T_LABELS}" TIMEOUT ${T_TIMEOUT}
-               ENVIRONMENT "ORV_BIN_DIR=${ORV_BIN_DIR};ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;QT_QPA_PLATFORM=offscreen")
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # List-valued properties (several labels, several variables) do not survive the discovery
+  # script of CMake 3.25, which flattens them; a second include file, run after it, sets them
+  # on every discovered test.
+  set(labels "${T_AREA};${T_LABELS}")
+  set(environment "ORV_BIN_DIR=${ORV_BIN_DIR};ORV_SOURCE_DIR=${CMAKE_SOURCE_DIR};ASAN_OPTIONS=detect_leaks=1:abort_on_error=0;QT_QPA_PLATFORM=offscreen")
+  set(properties_file ${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_properties.cmake)
+  file(WRITE ${properties_file}
+    "foreach(t IN LISTS ${T_NAME}_TESTS)\n"
+    "  set_tests_properties(\${t} PROPERTIES LABELS [==[${labels}]==] ENVIRONMENT [==[${environment}]==])\n"
+    "endforeach()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${properties_file})
 endfunction()
