@@ -181,6 +181,28 @@ TEST_F(DataSetTest, RefusedPostKeepsTheEditAndWritesNothing) {
   EXPECT_EQ(table.record_count(), 4);
 }
 
+TEST_F(DataSetTest, PostWhileAnotherProgramHoldsTheFileFailsWithTheProviderTextAndKeepsTheEdit) {
+  conn.set_command_timeout(std::chrono::seconds(1));
+  table.open();
+  table.locate("Veri_Tabani_Adi", "hr");
+  table.edit();
+  table.field("Sali").set_string("True");
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  try {
+    table.post();
+    ADD_FAILURE() << "posted into a locked file";
+  } catch (const ProviderError& e) {
+    EXPECT_EQ(std::string(e.what()), sqlite3_errstr(SQLITE_BUSY));
+  }
+  EXPECT_EQ(table.state(), DataSetState::Edit);
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  table.post();
+  EXPECT_EQ(stored(db, "SELECT Sali FROM Database_List WHERE Veri_Tabani_Adi='hr'"), "True");
+}
+
 TEST_F(DataSetTest, AppendFiresNewRecordThenFieldChangesThenTellsViews) {
   std::vector<std::string> events;
   Recorder view;

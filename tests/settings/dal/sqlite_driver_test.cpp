@@ -202,6 +202,20 @@ TEST_F(SqliteDriverTest, TablesReadInTheOrderOfTheNamedIndex) {
   EXPECT_FALSE(s.columns[1].read_only);
 }
 
+TEST_F(SqliteDriverTest, AStatementRunningPastTheCommandTimeoutIsInterrupted) {
+  auto c = connect(db);
+  c->set_command_timeout(std::chrono::seconds(1));
+  // Counts far beyond what runs in a second.
+  EXPECT_EQ(provider_error_text([&] {
+              c->execute("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000000000000) "
+                         "SELECT count(*) FROM n",
+                         {});
+            }),
+            sqlite3_errstr(SQLITE_INTERRUPT));
+  // The connection stays usable.
+  EXPECT_EQ(c->execute("SELECT 1 + 1", {}).rows[0][0], Value(std::int64_t{2}));
+}
+
 TEST_F(SqliteDriverTest, UpdatingARowThatIsGoneIsAnError) {
   auto c = connect(db);
   RowKey key = c->insert_row("Database_List", {{"Veri_Tabani_Adi", std::string("tmp")}});
