@@ -43,7 +43,7 @@ struct DriveConfig {
   std::string log;                      // file receiving one line per CDB
   // Fault injection.
   std::uint32_t not_ready = 0;          // the first N media commands: NOT READY 04/01
-  std::uint32_t busy = 0;               // the next N commands: target status BUSY
+  std::uint32_t busy = 0;               // the first N media commands: target status BUSY
   std::optional<std::uint32_t> medium_error;  // WRITE/READ covering this LBA: MEDIUM ERROR
   std::optional<std::uint8_t> hang_opcode;    // this command never completes
   std::uint32_t hang_count = 1;         // how many times it hangs

@@ -139,15 +139,15 @@ bool VirtualDrive::MediumCommand(std::uint8_t op) const {
 
 void VirtualDrive::Execute(Request& r) {
   const std::uint8_t op = r.CDBByte[0];
-  if (op != 0x12 && op != 0x03 && busy_left_ > 0) {
-    --busy_left_;
-    std::memset(r.SenseArea, 0, sizeof r.SenseArea);
-    r.SRB_HaStat = 0;
-    r.SRB_TargStat = STATUS_BUSY;
-    r.SRB_Status = SS_ERR;
-    return;
-  }
   if (MediumCommand(op)) {
+    if (busy_left_ > 0) {
+      --busy_left_;
+      std::memset(r.SenseArea, 0, sizeof r.SenseArea);
+      r.SRB_HaStat = 0;
+      r.SRB_TargStat = STATUS_BUSY;
+      r.SRB_Status = SS_ERR;
+      return;
+    }
     if (tray_open_) return Fail(r, NOT_READY, 0x3A, 0x02);
     if (not_ready_left_ > 0) {
       --not_ready_left_;
