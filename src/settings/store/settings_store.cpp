@@ -60,9 +60,16 @@ bool SettingsStore::RecordLastBackup(std::string_view database_name, std::string
                                      dal::DateTime finished) {
   if (!ADOTableDatabase.locate("Veri_Tabani_Adi", database_name)) return false;
   ADOTableDatabase.edit();
-  ADOTableDatabase.field("Son_Yedek_Tarih").set_date_time(finished);
-  ADOTableDatabase.field("Son_Yedek_Dosya_Adi").set_string(std::string(file_name));
-  ADOTableDatabase.post();
+  try {
+    ADOTableDatabase.field("Son_Yedek_Tarih").set_date_time(finished);
+    ADOTableDatabase.field("Son_Yedek_Dosya_Adi").set_string(std::string(file_name));
+    ADOTableDatabase.post();
+  } catch (...) {
+    // A refused record must not leave the grid's table stuck in an edit that can never post
+    // (the row deleted meanwhile, a name too long): drop it and report.
+    ADOTableDatabase.cancel();
+    throw;
+  }
   return true;
 }
 

@@ -54,7 +54,9 @@ class SettingsStore {
 
   // The row of Database_List whose Veri_Tabani_Adi equals `database_name` exactly gets
   // Son_Yedek_Tarih = `finished` and Son_Yedek_Dosya_Adi = `file_name`, and is posted. Returns
-  // false, changing nothing, when there is no such row.
+  // false, changing nothing, when there is no such row. When the write is refused (the row was
+  // deleted by another program, the file name is too long) the change is cancelled, the table
+  // is back in Browse state and the provider's error is thrown.
   bool RecordLastBackup(std::string_view database_name, std::string_view file_name, dal::DateTime finished);
 
   // The new-row rule (new-record event of ADOTableDatabase): the seven day times, Monday to

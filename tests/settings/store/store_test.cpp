@@ -172,6 +172,29 @@ TEST_F(StoreTest, LastBackupIsRecordedOnlyOnTheRowWithExactlyThatName) {
   // A file name too long for its column is refused, and the row keeps its earlier record.
   EXPECT_THROW(store.RecordLastBackup("Sales", std::string(260, 'f'), finished), dal::ProviderError);
   EXPECT_EQ(stored(db, "SELECT Son_Yedek_Dosya_Adi FROM Database_List WHERE Veri_Tabani_Adi='Sales'"), "Sales.zip");
+  EXPECT_EQ(store.ADOTableDatabase.state(), DataSetState::Browse);
+  EXPECT_EQ(store.ADOTableDatabase.field("Son_Yedek_Dosya_Adi").as_string(), "Sales.zip");
+}
+
+TEST_F(StoreTest, ABackupForARowDeletedMeanwhileChangesNoRowAndLeavesTheTableUsable) {
+  add_database("gone");
+  add_database("kept");
+  {
+    dal::DataConnection other;
+    other.open(settings_connection_string(env.home()));
+    other.execute("DELETE FROM Database_List WHERE Veri_Tabani_Adi = 'gone'");
+  }
+  try {
+    store.RecordLastBackup("gone", "gone.Dat", DateTime{1});
+    ADD_FAILURE() << "recorded a backup on a row that no longer exists";
+  } catch (const dal::ProviderError& e) {
+    EXPECT_NE(std::string(e.what()).find("Row cannot be located"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(store.ADOTableDatabase.state(), DataSetState::Browse);
+  EXPECT_EQ(stored(db, "SELECT count(*) FROM Database_List WHERE Son_Yedek_Dosya_Adi IS NOT NULL"), "0");
+  // The next record goes through.
+  EXPECT_TRUE(store.RecordLastBackup("kept", "kept.Dat", DateTime{1}));
+  EXPECT_EQ(stored(db, "SELECT Son_Yedek_Dosya_Adi FROM Database_List WHERE Veri_Tabani_Adi='kept'"), "kept.Dat");
 }
 
 TEST_F(StoreTest, PendingSystemEditsArePostedAndTheFirstEditOfAnEmptySystemCreatesTheRow) {
