@@ -673,7 +673,11 @@ ResultSet Session::user_mode(const std::string& database, bool single, bool via_
   };
   if (single) {
     if (in(database)) {
-      if (!lock_.try_lock(DbLock::Mode::Exclusive)) refuse();
+      if (!lock_.try_lock(DbLock::Mode::Exclusive)) {
+        // flock may drop the shared lock on a failed conversion: take it back.
+        if (lock_.mode() == DbLock::Mode::None) (void)lock_.try_lock(DbLock::Mode::Shared);
+        refuse();
+      }
     } else {
       DbLock lock(e_->lock_file(info->name));
       if (!lock.try_lock(DbLock::Mode::Exclusive)) refuse();
