@@ -99,7 +99,9 @@ bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* /*ImportRoot*/) {
     scsi::DiscType.store(type);
     if (type < scsi::DT_DVDR || type > scsi::DT_DVDPR) {
       if (!GetNextWritableAddress()) {
-        DoDebugMessage(std::string(">>> ") + kMsgNoNextWritableAddress, 0);
+        std::string message(">>> ");
+        message += kMsgNoNextWritableAddress;
+        DoDebugMessage(message, 0);
         SessionStart = 0;
       }
     }
@@ -112,10 +114,7 @@ bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* /*ImportRoot*/) {
   if (Bootable) {
     std::ifstream boot(BootImage, std::ios::binary | std::ios::ate);
     if (!boot) {
-      std::string message = kMsgCantOpenBootImage;
-      message.replace(message.find("%s"), 2, BootImage);
-      message.replace(message.find("%s"), 2, std::strerror(errno));
-      throw std::runtime_error(message);
+      throw std::runtime_error(TrackMessage(kMsgCantOpenBootImage, BootImage, std::strerror(errno)));
     }
     options.BootImageSize = static_cast<int64_t>(boot.tellg());
   }

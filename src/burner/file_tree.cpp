@@ -62,7 +62,7 @@ bool TFileTree::ResetFileTree(int MaxFiles_, int MaxDirs_) {
   LastRefusal.clear();
   TDEntry* root = NewDirEntry(Hooks{});
   root->FirstEntry = nullptr;
-  root->TreePath = "\\";
+  root->TreePath.assign(1, '\\');
   root->ShortName = "CD_ROOT";
   root->LongName = "CD Root Directory";
   root->Parent = root;

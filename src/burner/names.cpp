@@ -112,12 +112,16 @@ std::string AlternateShortName(const std::string& name, int number) {
   if (has_ext)
     for (char c : name.substr(last_dot + 1))
       if (Valid83Char(c) && ext.size() < 3) ext += UpperChar(c);
-  const std::string tail = "~" + std::to_string(number);
+  std::string tail(1, '~');
+  tail += std::to_string(number);
   const size_t keep = tail.size() >= 8 ? 0 : 8 - tail.size();
   if (base.size() > keep) base.resize(keep);
-  if (base.empty() && keep > 0) base = "_";
+  if (base.empty() && keep > 0) base.assign(1, '_');
   std::string out = base + tail;
-  if (!ext.empty()) out += "." + ext;
+  if (!ext.empty()) {
+    out += '.';
+    out += ext;
+  }
   return out;
 }
 

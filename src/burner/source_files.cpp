@@ -36,9 +36,7 @@ long StoredAttributes(const std::string& path) {
 
 }  // namespace
 
-uint32_t ReadAttributes(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return 0;
+static uint32_t AttributesOf(const std::string& path, const struct stat& st) {
   uint32_t attr = 0;
   if (S_ISDIR(st.st_mode)) attr |= faDirectory;
   if ((st.st_mode & S_IWUSR) == 0) attr |= faReadOnly;
@@ -51,6 +49,12 @@ uint32_t ReadAttributes(const std::string& path) {
     attr |= static_cast<uint32_t>(stored) & (faArchive | faSysFile);
   }
   return attr;
+}
+
+uint32_t ReadAttributes(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return 0;
+  return AttributesOf(path, st);
 }
 
 std::string WriteAttributes(const std::string& path, uint32_t attributes) {
@@ -67,7 +71,7 @@ std::optional<TSearchRec> FindSourceFile(const std::string& path,
   TSearchRec rec;
   rec.Name = BaseName(path);
   rec.Size = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
-  rec.Attr = ReadAttributes(path);
+  rec.Attr = AttributesOf(path, st);
   rec.Time = FileTimeToDateTime(st.st_mtime);
   if (!IsPlain83Name(rec.Name)) {
     for (int n = 1; n < 1000000; ++n) {

@@ -15,15 +15,36 @@ namespace {
 constexpr const char* kUsage =
     "usage: orvakell-burn --image OUT.iso [--volume ID] [--boot IMAGE] [--no-joliet] FILE|FOLDER...\n";
 
-// Adds one source under the tree folder dest_path; folders bring everything below them.
-bool AddSource(burner::TDiscBurner& b, const fs::path& source, const std::string& dest_path, std::ostream& err) {
+bool AddFileOrFolder(burner::TDiscBurner& b, const fs::path& source, bool is_folder, const std::string& dest_path,
+                     std::ostream& err);
+
+// Adds everything in a folder under the tree folder here, in name order.
+bool AddFolderContents(burner::TDiscBurner& b, const fs::path& source, const std::string& here, std::ostream& err) {
   std::error_code ec;
-  const fs::file_status st = fs::status(source, ec);
-  if (ec || !fs::exists(st)) {
-    err << "orvakell-burn: " << source.string() << ": no such file or folder\n";
+  std::vector<fs::directory_entry> children;
+  for (const auto& entry : fs::directory_iterator(source, ec)) children.push_back(entry);
+  if (ec) {
+    err << "orvakell-burn: " << source.string() << ": " << ec.message() << "\n";
     return false;
   }
-  if (fs::is_directory(st)) {
+  std::sort(children.begin(), children.end());
+  for (const auto& child : children) {
+    const bool link = child.is_symlink(ec);
+    const bool folder = child.is_directory(ec);
+    if (folder && link) continue;  // no loops through linked folders
+    if (!folder && !child.is_regular_file(ec)) {
+      err << "orvakell-burn: " << child.path().string() << ": skipped, not a regular file\n";
+      continue;
+    }
+    if (!AddFileOrFolder(b, child.path(), folder, here, err)) return false;
+  }
+  return true;
+}
+
+// Adds one source under the tree folder dest_path; a folder brings everything below it.
+bool AddFileOrFolder(burner::TDiscBurner& b, const fs::path& source, bool is_folder, const std::string& dest_path,
+                     std::ostream& err) {
+  if (is_folder) {
     const std::string name = source.filename().empty() ? source.parent_path().filename().string()
                                                        : source.filename().string();
     const std::string here = (dest_path == "\\" ? std::string() : dest_path) + "\\" + name;
@@ -31,28 +52,27 @@ bool AddSource(burner::TDiscBurner& b, const fs::path& source, const std::string
       err << "orvakell-burn: " << source.string() << ": " << b.Tree().LastRefusal << "\n";
       return false;
     }
-    std::vector<fs::path> children;
-    for (const auto& entry : fs::directory_iterator(source, ec)) children.push_back(entry.path());
-    if (ec) {
-      err << "orvakell-burn: " << source.string() << ": " << ec.message() << "\n";
-      return false;
-    }
-    std::sort(children.begin(), children.end());
-    for (const auto& child : children) {
-      if (fs::is_symlink(fs::symlink_status(child)) && fs::is_directory(child, ec)) continue;  // no loops
-      if (!AddSource(b, child, here, err)) return false;
-    }
-    return true;
-  }
-  if (!fs::is_regular_file(st)) {
-    err << "orvakell-burn: " << source.string() << ": skipped, not a regular file\n";
-    return true;
+    return AddFolderContents(b, source, here, err);
   }
   const int result = b.AddFile(dest_path, source.string(), false);
   if (result == 1) return true;
   err << "orvakell-burn: " << source.string() << ": "
       << (result == 0 ? b.Tree().LastRefusal : std::string("no such file")) << "\n";
   return false;
+}
+
+bool AddSource(burner::TDiscBurner& b, const fs::path& source, std::ostream& err) {
+  std::error_code ec;
+  const fs::file_status st = fs::status(source, ec);
+  if (ec || !fs::exists(st)) {
+    err << "orvakell-burn: " << source.string() << ": no such file or folder\n";
+    return false;
+  }
+  if (!fs::is_directory(st) && !fs::is_regular_file(st)) {
+    err << "orvakell-burn: " << source.string() << ": not a regular file\n";
+    return false;
+  }
+  return AddFileOrFolder(b, source, fs::is_directory(st), "\\", err);
 }
 
 }  // namespace
@@ -90,7 +110,7 @@ int RunImageCommand(const std::vector<std::string>& args, std::ostream& out, std
   }
   b.DateCreation = b.DateModification = burner::NowLocal();
   for (const auto& s : sources)
-    if (!AddSource(b, fs::path(s), "\\", err)) return 1;
+    if (!AddSource(b, fs::path(s), err)) return 1;
   try {
     b.PrepareImage(true, nullptr);
   } catch (const std::exception& e) {

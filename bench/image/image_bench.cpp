@@ -1,0 +1,174 @@
+// image_bench [WORK_FOLDER]
+// Makes (once) a tree of 20000 files of about 1 GiB in WORK_FOLDER (default
+// /tmp/orvakell-image-bench), reads it once so that every run sees a warm page cache, then
+// times side by side:
+//   ours     add every file to the tree, lay out, build the header area, write the image
+//   xorriso  xorriso -as mkisofs -J -o IMAGE TREE
+//   cat      cat of the same files into one file
+// and prints the ratios ours/xorriso and ours/cat. Then it times the layout and header build
+// of 65535 entries in 8191 folders.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "burner/disc_burner.h"
+#include "burner/file_tree.h"
+#include "burner/image_headers.h"
+#include "burner/image_layout.h"
+#include "burner/names.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace orv::burner;
+
+namespace {
+
+constexpr int kFiles = 20000;
+constexpr int kFolders = 200;
+constexpr int64_t kTotal = int64_t{1} << 30;
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+int Run(const std::string& command) {
+  const int rc = std::system(command.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::vector<fs::path> MakeTree(const fs::path& tree) {
+  std::vector<fs::path> files;
+  std::mt19937_64 rng(42);
+  const fs::path done = tree / ".complete";
+  const bool exists = fs::exists(done);
+  if (!exists) {
+    fs::remove_all(tree);
+    std::cout << "making the tree in " << tree << " ...\n";
+  }
+  const int64_t mean = kTotal / kFiles;
+  std::vector<char> data(static_cast<size_t>(mean * 2));
+  for (auto& c : data) c = static_cast<char>(rng());
+  for (int i = 0; i < kFiles; ++i) {
+    char folder[32], name[64];
+    std::snprintf(folder, sizeof folder, "folder%03d/sub%d", i % kFolders, i % 3);
+    std::snprintf(name, sizeof name, "backup file %05d.dat", i);
+    const fs::path p = tree / folder / name;
+    files.push_back(p);
+    if (exists) continue;
+    fs::create_directories(p.parent_path());
+    const auto size = static_cast<size_t>(rng() % static_cast<uint64_t>(mean * 2));
+    std::ofstream(p, std::ios::binary).write(data.data() + (i % 1024), static_cast<std::streamsize>(std::min(size, data.size() - 1024)));
+  }
+  if (!exists) std::ofstream(done).put('1');
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+double TimeOurs(const fs::path& tree, const std::vector<fs::path>& files, const fs::path& image, int64_t* bytes) {
+  const auto start = Clock::now();
+  TDiscBurner b;
+  b.ResetFileTree(65535, 8191);
+  for (const auto& f : files) {
+    const std::string folder = "\\" + fs::relative(f.parent_path(), tree).string();
+    TFileTree::Hooks h = b.TreeHooks();
+    if (!b.Tree().ForceDirs(folder, h) || b.AddFile(folder, f.string(), false) != 1) {
+      std::cerr << "could not add " << f << ": " << b.Tree().LastRefusal << "\n";
+      std::exit(1);
+    }
+  }
+  b.PrepareImage(true, nullptr);
+  const std::string error = b.WriteImage(image.string());
+  if (!error.empty()) {
+    std::cerr << error << "\n";
+    std::exit(1);
+  }
+  const double t = Seconds(start);
+  *bytes = static_cast<int64_t>(fs::file_size(image));
+  return t;
+}
+
+void BenchLayout() {
+  TFileTree tree;
+  tree.ResetFileTree(65535, 8191);
+  TFileTree::Hooks h;
+  std::vector<TDEntry*> dirs{tree.Root()};
+  TSearchRec r;
+  r.Time = NowLocal();
+  for (int i = 1; i < 8191; ++i) {
+    r.Name = "Folder " + std::to_string(i);
+    r.AlternateName = MakeShortName(r.Name);
+    r.Attr = faDirectory;
+    dirs.push_back(tree.AddDirFromSearchRec(dirs[static_cast<size_t>((i - 1) / 8)], r, h));
+  }
+  r.Attr = faArchive;
+  r.AlternateName.clear();
+  for (int i = 0; tree.FileCount() < 65535; ++i) {
+    r.Name = "FILE" + std::to_string(i) + ".DAT";
+    r.Size = 1000 + i;
+    tree.AddFileFromSearchRec(dirs[static_cast<size_t>(i) % dirs.size()], r, "/x/" + r.Name, 0, false, h);
+  }
+  const auto start = Clock::now();
+  const TImageLayout L = LayoutTree(tree, {0, true, false, 0});
+  std::vector<uint8_t> header;
+  BuildImageHeaders(tree, L, {}, header, NowLocal());
+  const double t = Seconds(start);
+  std::printf("layout + header area of %d entries in %d folders: %.3f s (%.1f MiB of headers)\n", tree.FileCount(),
+              tree.DirCount() + 1, t, static_cast<double>(header.size()) / 1048576.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const fs::path work = argc > 1 ? fs::path(argv[1]) : fs::path("/tmp/orvakell-image-bench");
+  const fs::path tree = work / "tree";
+  const auto files = MakeTree(tree);
+  const std::string list = (work / "files.txt").string();
+  {
+    std::ofstream out(list);
+    for (const auto& f : files) out << f.string() << '\n';
+  }
+  std::cout << "warming the page cache ...\n";
+  Run("xargs -d '\\n' cat < " + Quote(list) + " > /dev/null");
+
+  int64_t ours_bytes = 0;
+  const double ours = TimeOurs(tree, files, work / "ours.iso", &ours_bytes);
+  fs::remove(work / "ours.iso");
+
+  auto start = Clock::now();
+  if (Run("xorriso -as mkisofs -quiet -J -o " + Quote((work / "xorriso.iso").string()) + " " + Quote(tree.string()) +
+          " > /dev/null 2>&1") != 0) {
+    std::cerr << "xorriso failed\n";
+    return 1;
+  }
+  const double xorriso = Seconds(start);
+  const auto xorriso_bytes = static_cast<int64_t>(fs::file_size(work / "xorriso.iso"));
+  fs::remove(work / "xorriso.iso");
+
+  start = Clock::now();
+  if (Run("xargs -d '\\n' cat < " + Quote(list) + " > " + Quote((work / "cat.out").string())) != 0) return 1;
+  const double cat = Seconds(start);
+  const auto cat_bytes = static_cast<int64_t>(fs::file_size(work / "cat.out"));
+  fs::remove(work / "cat.out");
+
+  std::printf("files: %d, data: %.1f MiB\n", kFiles, static_cast<double>(cat_bytes) / 1048576.0);
+  std::printf("ours    %.2f s  (%.1f MiB image)\n", ours, static_cast<double>(ours_bytes) / 1048576.0);
+  std::printf("xorriso %.2f s  (%.1f MiB image)\n", xorriso, static_cast<double>(xorriso_bytes) / 1048576.0);
+  std::printf("cat     %.2f s\n", cat);
+  std::printf("ratio ours/xorriso = %.2f (aim <= 0.5)\n", ours / xorriso);
+  std::printf("ratio ours/cat     = %.2f (aim <= 1.3)\n", ours / cat);
+  BenchLayout();
+  return 0;
+}
