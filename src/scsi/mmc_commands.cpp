@@ -79,8 +79,7 @@ bool TSCSIDevice::Write10(std::uint32_t LBA, std::uint16_t Blocks, std::uint8_t 
   r.CDBByte[0] = 0x2A;
   Put32(r.CDBByte + 2, LBA);
   Put16(r.CDBByte + 7, Blocks);
-  ExecuteCommand(r, 120000);
-  return r.SRB_Status == SS_COMP || r.SRB_Status == SS_PENDING;
+  return Run(r, 120000);
 }
 
 bool TSCSIDevice::SynchronizeCache(int Timeout, bool Immediate) {

@@ -59,7 +59,10 @@ int TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int Timeout) {
   FLastError.clear();
   FTargetBusy = false;
   FLastSense.fill(0);
-  if (!ASPILoaded() || FHaId == 254) return SS_NO_ASPI;
+  if (!ASPILoaded() || FHaId == 254) {
+    FLastError = "NO DEVICE";
+    return SS_NO_ASPI;
+  }
 
   EventPort& events = Events();
   void* event = nullptr;

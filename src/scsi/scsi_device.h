@@ -94,8 +94,8 @@ class TSCSIDevice {
   // ---- Transport -------------------------------------------------------------------
   // Addresses Request to the selected device, sends it, waits for it (at least 10 s),
   // aborts it on time-out (status 4, host status 9) and decodes failures. Returns 0xE2
-  // without sending when no layer is loaded or no device is selected, else 1; judge the
-  // outcome by Request.SRB_Status.
+  // without sending when no layer is loaded or no device is selected (LastError then reads
+  // "NO DEVICE"), else 1; judge the outcome by Request.SRB_Status.
   int ExecuteCommand(SRB_ExecSCSICmd& Request, int Timeout);
   void AbortRequest(SRB_ExecSCSICmd& Request);
 
@@ -107,7 +107,8 @@ class TSCSIDevice {
   bool StartStopUnit(bool Eject);
   bool PreventAllowRemoval(bool Allow);
   bool Read10(std::uint32_t LBA, std::uint16_t Blocks, std::uint32_t BufLen, std::uint8_t* Buffer);
-  // True also when the request was never sent (status 0).
+  // False also when the request could not be sent (no layer or no device): data that never
+  // reached a drive is not reported as written.
   bool Write10(std::uint32_t LBA, std::uint16_t Blocks, std::uint8_t Flags, std::uint32_t BufLen,
                std::uint8_t* Buffer);
   bool SynchronizeCache(int Timeout, bool Immediate);

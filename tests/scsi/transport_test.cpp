@@ -276,8 +276,10 @@ TEST_F(DeviceTest, NoDeviceSelectedSendsNothing) {
   EXPECT_EQ(r.SRB_Status, 0);
   EXPECT_TRUE(layer.seen.empty());
   EXPECT_FALSE(device->TestUnitReady(1000));
-  std::uint8_t buf[2048];
-  EXPECT_TRUE(device->Write10(0, 1, 0x50, sizeof buf, buf));  // reported as success
+  EXPECT_EQ(device->LastError(), "NO DEVICE");
+  std::uint8_t buf[2048] = {};
+  EXPECT_FALSE(device->Write10(0, 1, 0x50, sizeof buf, buf));  // nothing written is no success
+  EXPECT_TRUE(layer.seen.empty());
 }
 
 TEST_F(DeviceTest, ExecuteAddressesTheRequestAndPutsTheLunIntoTheCdb) {
