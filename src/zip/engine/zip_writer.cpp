@@ -1,5 +1,7 @@
 #include "zip/engine/zip_writer.h"
 
+#include "zip/engine/chunk_table.h"
+
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
@@ -184,6 +186,8 @@ void ZipWriter::add_file(const NewEntry& ne) {
 
   uint32_t crc = 0;
   uint64_t done = 0;
+  ChunkTable table;
+  table.chunk_size = static_cast<uint32_t>(ChunkDeflater::kChunkSize);
   while (done < size) {
     size_t count = 0;
     bool at_end = false;
@@ -207,6 +211,7 @@ void ZipWriter::add_file(const NewEntry& ne) {
       if (e.method == 8) {
         crc = static_cast<uint32_t>(crc32_combine64(crc, c.crc, static_cast<z_off64_t>(c.input_size)));
         write(c.output.data(), c.output_size);
+        table.compressed.push_back(static_cast<uint32_t>(c.output_size));
       } else {
         crc = static_cast<uint32_t>(libdeflate_crc32(crc, c.input.data(), c.input_size));
         write(c.input.data(), c.input_size);
@@ -223,6 +228,8 @@ void ZipWriter::add_file(const NewEntry& ne) {
   }
   e.crc = crc;
   e.compressed_size = offset_ - data_at;
+  // The chunk table goes into the central directory only (the local header is written already).
+  if (e.method == 8 && size > 0) e.extra += encode_chunk_table(table);
   if (!zip64 && e.compressed_size >= kMax32)
     throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, "Compressed data of " + ne.source + " outgrew 4 GiB");
   // Patch CRC and sizes into the local header.

@@ -1,0 +1,53 @@
+// The engine's own central-directory reader (used before every extract and when an add keeps
+// the entries of an existing archive) on arbitrary bytes: it must either fail with a
+// FormatError or give entries whose data lies inside the archive and whose names map to safe
+// paths.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "zip/engine/safe_name.h"
+#include "zip/engine/zip_format.h"
+
+namespace {
+
+class Bytes : public orv::zip::engine::ArchiveSource {
+ public:
+  Bytes(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+  uint64_t size() const override { return size_; }
+  void read_at(uint64_t offset, void* buffer, size_t length) const override {
+    if (offset > size_ || size_ - offset < length) throw orv::zip::engine::FormatError("read past the end");
+    if (length > 0) std::memcpy(buffer, data_ + offset, length);
+  }
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace orv::zip::engine;
+  Bytes src(data, size);
+  try {
+    const CentralDirectory dir = read_central_directory(src);
+    for (const CentralEntry& e : dir.entries) {
+      for (bool folders : {false, true}) {
+        const std::string path = safe_entry_path(e.name, folders);
+        const std::string wrapped = "/" + path + "/";
+        if (wrapped.find("/../") != std::string::npos || wrapped.find("/./") != std::string::npos) std::abort();
+        if (!path.empty() && path[0] == '/') std::abort();
+        if (path.find('\\') != std::string::npos || path.find('\0') != std::string::npos) std::abort();
+      }
+      try {
+        const uint64_t at = local_data_offset(src, e);
+        if (at > size || size - at < e.compressed_size) std::abort();
+      } catch (const FormatError&) {
+      }
+    }
+  } catch (const FormatError&) {
+  }
+  return 0;
+}
