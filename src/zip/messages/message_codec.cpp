@@ -172,7 +172,7 @@ MessageMap ParseStringTableImage(std::span<const std::uint8_t> image) {
     const std::uint16_t type = numeric_type ? Get16(image, at + 10) : 0;
     const bool numeric_name = numeric_type && Get16(image, at + 12) == 0xFFFF;
     const std::uint16_t name = numeric_name ? Get16(image, at + 14) : 0;
-    if (numeric_type && numeric_name && type == kStringTableType && name > 0) {
+    if (numeric_type && numeric_name && type == kStringTableType && name > 0 && name <= 4096) {  // 16-bit ids
       std::size_t p = data_at;
       const std::size_t end = data_at + data_size;
       for (int k = 0; k < 16 && p + 2 <= end; ++k) {
