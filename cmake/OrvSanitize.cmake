@@ -7,3 +7,9 @@ if(ORV_SANITIZE)
     add_compile_options(-O1)  # keeps the big-file tests fast without hiding line numbers
   endif()
 endif()
+
+# ORV_FUZZ: libraries get libFuzzer's coverage instrumentation too, so the fuzzers see the
+# parsers they drive (the fuzz targets themselves add -fsanitize=fuzzer).
+if(ORV_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
