@@ -227,11 +227,16 @@ void Recorder::Worker() {
       Finish(*r, SS_NO_DEVICE);
       continue;
     }
-    const std::uint8_t before = r->SRB_Status;
-    d->Execute(*r);
-    const std::uint8_t status = r->SRB_Status;
-    r->SRB_Status = before;
-    Finish(*r, status);
+    // Work on a copy so that the status byte, which the caller may be polling, changes
+    // only once, atomically, after everything else is in place. Data goes straight to the
+    // caller's buffer, which it does not touch while the request is pending.
+    SRB_ExecSCSICmd work;
+    std::memcpy(&work, r, sizeof work);
+    d->Execute(work);
+    r->SRB_HaStat = work.SRB_HaStat;
+    r->SRB_TargStat = work.SRB_TargStat;
+    std::memcpy(r->SenseArea, work.SenseArea, sizeof work.SenseArea);
+    Finish(*r, work.SRB_Status);
   }
 }
 
