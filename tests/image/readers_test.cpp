@@ -290,6 +290,19 @@ TEST_F(ReadersTest, LargeTreeListsIdenticallyAndExtractsExactly) {
   ExpectExtractedMatch();
 }
 
+TEST_F(ReadersTest, CommandLineProgramWritesTheImage) {
+  Put("Yedek Ocak.dat", 123457);
+  Put("alt/boş.txt", 0);
+  const auto r = run_command(shell_quote((orv::test::bin_dir() / "orvakell-burn").string()) + " --image " +
+                             shell_quote(image.string()) + " --volume Ocak " + shell_quote(src.string()) + " 2>&1");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("2 files, 2 folders"), std::string::npos) << r.output;
+  ExpectAllReadersAgree(Expected());
+  ExpectExtractedMatch();
+  const auto usage = run_command(shell_quote((orv::test::bin_dir() / "orvakell-burn").string()) + " --image 2>&1");
+  EXPECT_EQ(usage.exit_code, 2) << usage.output;
+}
+
 TEST_F(ReadersTest, BootImageIsReportedAndStoredAtItsSector) {
   Put("readme.txt", 10000);
   Put("sub/data.bin", 70000);
