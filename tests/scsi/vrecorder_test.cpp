@@ -354,6 +354,34 @@ TEST_F(VRecorderTest, DelayedCompletionSignalsTheEvent) {
   EXPECT_EQ(events_.signalled, std::vector<bool>{true});
 }
 
+TEST_F(VRecorderTest, ConfiguredPagesBufferTrayAndCommandLogFile) {
+  const std::string log = (env_.work() / "cdb.log").string();
+  Start(Image() + " CD-R underrun=0 page30=1 blockdesc=1 freeunknown=1 testwrite=0 buffer=4194304 log=" + log + "\n");
+  device_->SetDeviceID(device_->Devices()[0]);
+  EXPECT_TRUE(device_->Capabilities() & CAP_UNDERRUN_PROTECTION);  // from page 30h
+  EXPECT_FALSE(device_->Capabilities() & CAP_TEST_WRITE);
+  std::uint8_t answer[64] = {};
+  ASSERT_TRUE(device_->ModeSense10(5, answer, false, 64, 63));
+  EXPECT_EQ(answer[7], 8);   // block descriptor length
+  EXPECT_EQ(answer[16], 5);  // the page after it
+  ASSERT_TRUE(device_->SetWriteParameters(false, true, DT_CDR));
+  EXPECT_EQ(device_->WriteParametersPage()[3], 0xC4);
+  std::uint32_t size = 0, free = 0;
+  ASSERT_TRUE(device_->ReadBufferCapacity(size, free));
+  EXPECT_EQ(size, 4194304u);
+  EXPECT_EQ(free, 0xFFFFFFFFu);
+  EXPECT_EQ(device_->DeviceFreeBufferSize(), 4194304u);
+  ASSERT_TRUE(device_->StartStopUnit(true));
+  EXPECT_FALSE(device_->TestUnitReady(5000));
+  EXPECT_EQ(device_->LastError(), "NOT READY (MEDIUM NOT PRESENT - TRAY OPEN)");
+  ASSERT_TRUE(device_->StartStopUnit(false));
+  EXPECT_TRUE(device_->TestUnitReady(5000));
+  const std::string text = orv::test::read_file(log);
+  EXPECT_EQ(text, Log());
+  EXPECT_NE(text.find("0:0:0 1B 00 00 00 02 00 flags=40 len=0\n0:0:0 00 00 00 00 00 00 flags=40 len=0\n"),
+            std::string::npos);
+}
+
 TEST_F(VRecorderTest, NoConfigurationMeansNoDrives) {
   Start("");
   EXPECT_TRUE(device_->Devices().empty());
