@@ -29,6 +29,7 @@ TDiscBurner::TDiscBurner() {
 }
 
 TDiscBurner::~TDiscBurner() {
+  WaitForBurn();
   HeaderStream.clear();
   HeaderStream.shrink_to_fit();
 }
@@ -89,7 +90,7 @@ bool TDiscBurner::GetNextWritableAddress() {
   return false;
 }
 
-bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* /*ImportRoot*/) {
+bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* ImportRoot) {
   struct stat st {};
   if (BootImage.empty() || stat(BootImage.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) Bootable = false;
   SetDoDebug(false);
@@ -97,7 +98,9 @@ bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* /*ImportRoot*/) {
   if (!ForImageFile) {
     const uint8_t type = GetDiscType();
     scsi::DiscType.store(type);
-    if (type < scsi::DT_DVDR || type > scsi::DT_DVDPR) {
+    // DVD media too: the write thread writes at the next writable address, so the track is
+    // laid out for it (a DVD-RAM is written from sector 0).
+    if (type != scsi::DT_DVDRAM) {
       if (!GetNextWritableAddress()) {
         std::string message(">>> ");
         message += kMsgNoNextWritableAddress;
@@ -106,6 +109,7 @@ bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* /*ImportRoot*/) {
       }
     }
     if (SessionStart > 0xFF000000u) SessionStart = 0;
+    if (SessionToImport != 0) ImportSession(static_cast<uint8_t>(SessionToImport & 0xFF), ImportRoot);
   }
   TLayoutOptions options;
   options.SessionStart = SessionStart;
@@ -136,6 +140,9 @@ void TDiscBurner::BuildImageHeaders() {
   ids.FileBibliographic = FileBibliographic;
   ids.DateCreation = DateCreation;
   ids.DateModification = DateModification;
+  // Built afresh: a header appended to one of an earlier preparation would be streamed whole
+  // and shift every sector of the track.
+  HeaderStream.clear();
   orv::burner::BuildImageHeaders(Tree(), Layout, ids, HeaderStream, NowLocal());
   SetDoDebug(true);
 }

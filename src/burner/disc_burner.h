@@ -18,8 +18,10 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "burner/datetime.h"
@@ -32,6 +34,7 @@
 namespace orv::burner {
 
 class TDiscBurner;
+class TCacheThread;
 
 using TAddFileEvent = std::function<void(TDiscBurner* Sender, const std::string& FullPath, std::string& LongFileName,
                                          std::string& ShortFileName, TDateTime& DateTime, uint32_t Attr,
@@ -98,7 +101,8 @@ class TDiscBurner : public scsi::TSCSIDevice {
   int DirCount() const { return Tree().DirCount(); }
   int FileCount() const { return Tree().FileCount(); }
   // LayoutImage followed by BuildImageHeaders. ForImageFile skips every device command and
-  // lays the track out from sector 0.
+  // lays the track out from sector 0. HeaderStream is rebuilt, not appended to, so preparing
+  // twice gives the same track.
   bool PrepareImage(bool ForImageFile, TDEntry* ImportRoot);
   bool LayoutImage(bool ForImageFile, TDEntry* ImportRoot);
   void BuildImageHeaders();
@@ -108,6 +112,22 @@ class TDiscBurner : public scsi::TSCSIDevice {
   // 0 while no burn runs, else the cache fill as a rounded percentage of CacheSize.
   int CacheFillPercent() const;
   bool ClearArchiveBits();
+
+  // ---- Burn (burn_sequence.cpp) and session import (session_import.cpp) ------------------
+  // Starts the cache thread, waits until it is primed and starts the write thread. False when
+  // the cache failed first; OnWriteDone has then been raised on this thread.
+  bool StartBurn();
+  void StartWriteThread(bool ToImageFile);
+  // Asks the running burn to stop at its next block.
+  void AbortWrite();
+  // Waits until this burner's write thread has ended (at once when none runs; never from the
+  // write thread itself). The destructor waits too.
+  void WaitForBurn();
+  // Imports the tree of an earlier session (255: the last) into IntoDir (none: the root).
+  bool ImportSession(uint8_t SessionNo, TDEntry* IntoDir);
+  // Fewest blocks queued when the writer came for one after priming, in the last burn
+  // (-1 when the producer always had everything queued).
+  int LowestCacheBlocks() const { return FLowestCacheBlocks.load(); }
 
   // ---- Reading the prepared track --------------------------------------------------------
   // The pieces of the prepared track in image order (header, boot image, padding, files).
@@ -122,7 +142,12 @@ class TDiscBurner : public scsi::TSCSIDevice {
   TFileTree::Hooks TreeHooks();
 
  private:
+  void WriteThreadRun();
+
   int FCacheSize = kDefaultCacheSize;
+  std::thread FWriteThread;
+  std::shared_ptr<TCacheThread> FCacheThread;
+  std::atomic<int> FLowestCacheBlocks{-1};
   mutable std::mutex FCurrentFileLock;
   std::string FCurrentFile;
 };

@@ -179,7 +179,13 @@ bool TFileTree::AddFileFromSearchRec(TDEntry* Dir, const TSearchRec& Rec, const 
   TFEntry* existing = FindEntry(Dir, long_name);
   TDateTime date = Rec.Time;
   bool skip = Ucs2Length(long_name) >= 128;
-  const bool replace = existing && h.ReplaceFile;
+  // A file added for this burn wins over an entry of an earlier session of the same name,
+  // whichever came first; between two added or two imported entries ReplaceFile decides.
+  const bool adding = !SourcePath.empty();
+  const bool existing_added = existing && !existing->Dir && !existing->SourcePath.empty();
+  const bool existing_imported = existing && !existing->Dir && existing->SourcePath.empty();
+  if (!adding && existing_added) return false;
+  const bool replace = existing && (h.ReplaceFile || (adding && existing_imported));
   if (h.OnAddFile) h.OnAddFile(SourcePath, long_name, short_name, date, Rec.Attr, Rec.Size, skip);
   if (skip) return false;
   if (existing && !replace) return false;

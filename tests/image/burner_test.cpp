@@ -80,6 +80,10 @@ TEST(DiscBurner, TreeIsSharedByEveryBurner) {
   EXPECT_EQ(first.HeaderStream.size(), 150u * 2048);
   EXPECT_EQ(first.ImageEndSector, 151u);
   EXPECT_TRUE(first.DoDebug());
+  const std::vector<uint8_t> header = first.HeaderStream;
+  ASSERT_TRUE(first.PrepareImage(true, nullptr));  // prepared again: the same header, not two
+  EXPECT_EQ(first.HeaderStream.size(), header.size());
+  EXPECT_TRUE(std::equal(header.begin(), header.begin() + 16 * 2048 + 813, first.HeaderStream.begin()));
   first.ResetFileTree(65535, 8191);
   EXPECT_TRUE(first.HeaderStream.empty());
   EXPECT_EQ(second.FileCount(), 0);

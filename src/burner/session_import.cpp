@@ -1,0 +1,291 @@
+#include "burner/session_import.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "burner/datetime.h"
+#include "burner/disc_burner.h"
+#include "burner/names.h"
+#include "burner/source_files.h"
+
+namespace orv::burner {
+namespace {
+
+constexpr uint32_t kSector = 2048;
+// Records start below this offset of their sector (a record takes at least 34 bytes).
+constexpr uint32_t kLastRecordStart = 2015;
+
+uint32_t LE32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+std::string Formatted(const char* format, const std::string& what) {
+  std::string out = format;
+  const size_t at = out.find("%s");
+  if (at != std::string::npos) out.replace(at, 2, what);
+  return out;
+}
+
+std::string Formatted(const char* format, long number) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, static_cast<int>(number));
+  return text;
+}
+
+bool ValidName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name)
+    if (c == '\0' || c == '\\' || c == '/') return false;
+  return true;
+}
+
+// The recording date of a directory record; a date that is not a calendar date reads as the
+// first day that a directory search can report (1 January 1980).
+TDateTime RecordDate(const uint8_t* r) {
+  TDateParts d;
+  d.Year = 1900 + r[18];
+  d.Month = r[19];
+  d.Day = r[20];
+  d.Hour = r[21];
+  d.Minute = r[22];
+  d.Second = r[23];
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool valid = d.Month >= 1 && d.Month <= 12 && d.Day >= 1 && d.Day <= kDays[d.Month - 1] && d.Hour < 24 &&
+                     d.Minute < 60 && d.Second < 60;
+  if (!valid) {
+    d = TDateParts{};
+    d.Year = 1980;
+    d.Month = 1;
+    d.Day = 1;
+  }
+  return EncodeDateTime(d);
+}
+
+}  // namespace
+
+std::string Ucs2BEToUtf8(const uint8_t* Data, size_t Chars) {
+  std::string out;
+  for (size_t i = 0; i < Chars; ++i) {
+    uint32_t c = (uint32_t{Data[2 * i]} << 8) | Data[2 * i + 1];
+    if (c >= 0xD800 && c <= 0xDFFF) c = '_';
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+TDiscDirectoryReader::TDiscDirectoryReader(TSectorSource& Disc, TFileTree& Tree, const TFileTree::Hooks& Hooks,
+                                           uint32_t DiscEnd)
+    : disc_(Disc), tree_(Tree), hooks_(Hooks), disc_end_(DiscEnd) {}
+
+void TDiscDirectoryReader::Log(const std::string& Message, uint8_t Type) {
+  if (hooks_.Log) hooks_.Log(Message, Type);
+}
+
+void TDiscDirectoryReader::Refuse(const char* Format, const std::string& What) {
+  ++refused_;
+  Log(Formatted(Format, What), 4);
+}
+
+bool TDiscDirectoryReader::ImportSessionAt(uint32_t Start, uint8_t SessionNo, TDEntry* IntoDir) {
+  if (!IntoDir) IntoDir = tree_.Root();
+  std::array<uint8_t, kSector> d{};
+  for (const uint8_t wanted : {uint8_t{2}, uint8_t{1}}) {
+    for (uint64_t s = uint64_t{Start} + 16; s <= uint64_t{Start} + 36 && s < 0xFFFFFFFFull; ++s) {
+      d.fill(0);
+      if (!disc_.ReadSector(static_cast<uint32_t>(s), d.data())) continue;
+      if (std::memcmp(d.data() + 1, "CD001", 5) != 0) continue;
+      if (d[0] == 255) break;
+      if (d[0] != wanted) continue;
+      const uint32_t extent = LE32(d.data() + 158);
+      const uint32_t length = LE32(d.data() + 166);
+      if (wanted == 2) ImportJolietDir(extent, length, IntoDir);
+      else ImportISODir(extent, length, IntoDir);
+      return true;
+    }
+  }
+  Log(">>> " + Formatted(kMsgImportNotFound, SessionNo), 4);
+  return false;
+}
+
+bool TDiscDirectoryReader::ImportJolietDir(uint32_t Extent, uint32_t Length, TDEntry* IntoDir) {
+  return ImportDir(Extent, Length, IntoDir ? IntoDir : tree_.Root(), true, 0);
+}
+
+bool TDiscDirectoryReader::ImportISODir(uint32_t Extent, uint32_t Length, TDEntry* IntoDir) {
+  return ImportDir(Extent, Length, IntoDir ? IntoDir : tree_.Root(), false, 0);
+}
+
+std::string TDiscDirectoryReader::UniqueShortName(const TDEntry* Dir, const std::string& Name, bool IsFile) const {
+  auto with_dot = [IsFile](std::string s) {
+    if (IsFile && s.find('.') == std::string::npos) s += '.';
+    return s;
+  };
+  const std::string long_name = with_dot(Name);
+  auto taken = [&](const std::string& candidate) {
+    const std::string upper = UpperAscii(with_dot(candidate));
+    for (const TFEntry* e = Dir->FirstEntry; e; e = e->Next)
+      if (e->ShortName == upper && !EqualUpperAscii(e->LongName, long_name)) return true;
+    return false;
+  };
+  const std::string plain = MakeShortName(Name);
+  if (!taken(plain)) return plain;
+  for (int k = 1; k < 100000; ++k) {
+    const std::string numbered = AlternateShortName(Name, k);
+    if (!taken(numbered)) return numbered;
+  }
+  return plain;
+}
+
+bool TDiscDirectoryReader::ImportDir(uint32_t Extent, uint32_t Length, TDEntry* IntoDir, bool Joliet, int Depth) {
+  if (Depth > kMaxDepth) {
+    Refuse(kMsgImportTooDeep, IntoDir->TreePath);
+    return false;
+  }
+  const uint64_t sectors = (uint64_t{Length} + kSector - 1) / kSector;
+  if (sectors == 0) return false;
+  if (Extent >= disc_end_ || Extent + sectors > disc_end_) {
+    Refuse(kMsgImportOutside, IntoDir->TreePath);
+    return false;
+  }
+  if (!visited_.insert(Extent).second) {
+    Refuse(kMsgImportLoop, IntoDir->TreePath);
+    return false;
+  }
+  bool result = false;
+  std::array<uint8_t, kSector> buf{};
+  for (uint64_t k = 0; k < sectors; ++k) {
+    const uint32_t sector = static_cast<uint32_t>(Extent + k);
+    if (!disc_.ReadSector(sector, buf.data())) break;
+    // Bytes of the directory in this sector: the last sector ends at the data length.
+    const uint32_t limit = static_cast<uint32_t>(std::min<uint64_t>(kSector, uint64_t{Length} - k * kSector));
+    uint32_t off = 0;
+    if (k == 0) {
+      // "." (and, in the Joliet tree, "..") lead the first sector; ".." of the ISO tree is
+      // recognised by its identifier below.
+      for (int i = 0; i < (Joliet ? 2 : 1); ++i) {
+        const uint32_t len = buf[off];
+        if (len < 34 || off + len > limit) {
+          Refuse(kMsgImportBadRecord, std::to_string(sector));
+          return result;
+        }
+        off += len;
+      }
+    }
+    while (off < limit && off < kLastRecordStart) {
+      const uint8_t* r = buf.data() + off;
+      const uint32_t len = r[0];
+      if (len == 0) break;  // the rest of the sector is padding
+      if (len < 34 || off + len > limit) {
+        Refuse(kMsgImportBadRecord, std::to_string(sector));
+        break;
+      }
+      off += len;
+      const uint32_t id_len = r[32];
+      if (id_len >= (Joliet ? 215u : 240u)) {
+        Log(std::string(kMsgImportNameTooLong) + "\n\r" +
+                std::string(reinterpret_cast<const char*>(r + 33), std::min<uint32_t>(id_len, len - 33)),
+            4);
+        continue;
+      }
+      if (id_len == 0 || 33 + id_len > len) {
+        Refuse(kMsgImportBadRecord, std::to_string(sector));
+        continue;
+      }
+      const uint8_t* id = r + 33;
+      if (id_len == 1 && (id[0] == 0 || id[0] == 1)) continue;  // "." or ".."
+      std::string name = Joliet ? Ucs2BEToUtf8(id, id_len / 2) : std::string(reinterpret_cast<const char*>(id), id_len);
+      const size_t version = Joliet ? name.find(';', 2) : name.find(';');
+      if (version != std::string::npos) name.erase(version);
+      if (!ValidName(name)) {
+        Refuse(kMsgImportBadName, name);
+        continue;
+      }
+      const uint8_t flags = r[25];
+      const bool is_dir = (flags & 0x02) != 0;
+      const uint32_t extent = LE32(r + 2);
+      const uint32_t size = LE32(r + 10);
+      TSearchRec rec;
+      rec.Name = name;
+      rec.Size = size;
+      rec.Time = RecordDate(r);
+      rec.Attr = (flags & 0x01 ? faHidden : 0) | (is_dir ? faDirectory : 0);
+      rec.AlternateName = UniqueShortName(IntoDir, name, !is_dir);
+      result = true;
+      if (is_dir) {
+        if (TDEntry* folder = tree_.AddDirFromSearchRec(IntoDir, rec, hooks_))
+          ImportDir(extent, size, folder, Joliet, Depth + 1);
+        continue;
+      }
+      const uint64_t data_sectors = (uint64_t{size} + kSector - 1) / kSector;
+      if (size > 0 && (extent == 0 || extent >= disc_end_ || extent + data_sectors > disc_end_)) {
+        Refuse(kMsgImportOutside, IntoDir->TreePath == "\\" ? "\\" + name : IntoDir->TreePath + "\\" + name);
+        continue;
+      }
+      (void)tree_.AddFileFromSearchRec(IntoDir, rec, std::string(), size > 0 ? extent : 0, false, hooks_);
+    }
+  }
+  return result;
+}
+
+namespace {
+
+// The disc in the recorder, one READ(10) per sector.
+class TRecorderSectors : public TSectorSource {
+ public:
+  explicit TRecorderSectors(TDiscBurner& Burner) : burner_(Burner) {}
+  bool ReadSector(uint32_t Sector, uint8_t* Buffer) override { return burner_.Read10(Sector, 1, kSector, Buffer); }
+
+ private:
+  TDiscBurner& burner_;
+};
+
+uint32_t BE32(const uint8_t* p) {
+  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+
+}  // namespace
+
+bool TDiscBurner::ImportSession(uint8_t SessionNo, TDEntry* IntoDir) {
+  if (!IntoDir) IntoDir = Tree().Root();
+  const uint8_t last = GetLastSessionNumber();
+  if (last == 0) return false;
+  if (SessionNo == 255 || static_cast<int>(last) < static_cast<int8_t>(SessionNo)) SessionNo = last;
+  if (SessionNo == 0) return false;
+  DoDebugMessage(">>> " + Formatted(kMsgImportingSession, SessionNo), 1);
+  // A DVD-RAM is written from sector 0 by every burn: imported entries would point at data
+  // that the new track overwrites.
+  if (GetDiscType() == scsi::DT_DVDRAM) {
+    DoDebugMessage(">>> " + Formatted(kMsgImportDvdRam, SessionNo), 4);
+    return false;
+  }
+  std::array<uint8_t, 254> toc{};
+  // Logical block addresses rather than minutes/seconds/frames, which cannot name DVD
+  // sectors beyond 255 minutes.
+  if (!ReadTOC(0, toc.data(), false, SessionNo, 254, 0)) {
+    DoDebugMessage(">>> " + std::string(kMsgImportError) + " # " + std::to_string(SessionNo), 4);
+    return false;
+  }
+  const uint32_t start = BE32(toc.data() + 8);
+  // The lead-out descriptor gives the end of the recorded disc.
+  uint32_t end = 0xFFFFFFFFu;
+  const size_t answer = std::min<size_t>(toc.size(), (size_t{toc[0]} << 8 | toc[1]) + 2);
+  for (size_t p = 4; p + 8 <= answer; p += 8)
+    if (toc[p + 2] == 0xAA) end = BE32(toc.data() + p + 4);
+  TFileTree::Hooks hooks = TreeHooks();
+  TRecorderSectors sectors(*this);
+  TDiscDirectoryReader reader(sectors, Tree(), hooks, end);
+  return reader.ImportSessionAt(start, SessionNo, IntoDir);
+}
+
+}  // namespace orv::burner
