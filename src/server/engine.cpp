@@ -102,6 +102,8 @@ struct Engine::Impl {
 
   void init() {
     std::error_code ec;
+    // The catalog holds password hashes and the data folder the databases: owner only.
+    if (fs::create_directories(options.root, ec)) fs::permissions(options.root, fs::perms::owner_all, ec);
     for (const auto& f : {options.root, data_folder(), lock_folder(), backup_folder()}) {
       fs::create_directories(f, ec);
       if (ec) raise(5123, "CREATE FILE encountered operating system error " + std::to_string(ec.value()) + "(" +

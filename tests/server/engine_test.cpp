@@ -239,6 +239,10 @@ TEST_F(EngineTest, SingleUserRefusedWhileAnotherConnectionIsOpenAndRepairNeedsIt
 }
 
 TEST_F(EngineTest, CatalogueAndProbeResultColumns) {
+  // Databases and password hashes are the owner's alone.
+  auto perms = std::filesystem::status(env.data() / "orvakell" / "server").permissions();
+  EXPECT_EQ(perms & (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
+            std::filesystem::perms::none);
   auto c = integrated(*engine);
   auto probe = run(*c, "Select * From Sysfiles");
   ASSERT_TRUE(probe.has_rows);
