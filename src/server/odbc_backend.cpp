@@ -233,7 +233,11 @@ std::string odbc_connection_string(const dal::ConnectionString& oledb,
   };
   // The configured keywords are the operator's own ODBC syntax and go as written; every value
   // that comes from the tool's connection string is braced.
-  for (const auto& [k, v] : configured) out += k + "=" + v + ";";
+  std::string database = oledb.has("Initial Catalog") ? oledb.get("Initial Catalog") : oledb.get("Database");
+  for (const auto& [k, v] : configured) {
+    if (!database.empty() && lower(k) == "database") continue;  // the string's database wins
+    out += k + "=" + v + ";";
+  }
   std::string integrated = lower(oledb.get("Integrated Security"));
   if (integrated == "sspi" || integrated == "true" || integrated == "yes") {
     add("Trusted_Connection", "Yes");
@@ -241,7 +245,6 @@ std::string odbc_connection_string(const dal::ConnectionString& oledb,
     add("UID", oledb.get("User ID"));
     if (oledb.has("Password")) add("PWD", oledb.get("Password"));
   }
-  std::string database = oledb.has("Initial Catalog") ? oledb.get("Initial Catalog") : oledb.get("Database");
   if (!database.empty()) add("Database", database);
   return out;
 }

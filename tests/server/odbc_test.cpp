@@ -64,6 +64,10 @@ TEST(OdbcString, EveryValueBracedAndClosingBracesDoubled) {
   EXPECT_EQ(odbc_connection_string(windows, {{"Driver", "FreeTDS"}}), "Driver=FreeTDS;Trusted_Connection={Yes};");
   dal::ConnectionString plain("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=;Data Source=(local)");
   EXPECT_EQ(odbc_connection_string(plain, {}), "UID={};");
+  // An Initial Catalog replaces a configured default database.
+  dal::ConnectionString catalog("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=Sales;Data Source=(local)");
+  EXPECT_EQ(odbc_connection_string(catalog, {{"Driver", "FreeTDS"}, {"DATABASE", "master"}}),
+            "Driver=FreeTDS;Trusted_Connection={Yes};Database={Sales};");
 }
 
 TEST_F(OdbcTest, ConnectExecuteFetchAndErrorsThroughTheProvider) {
