@@ -1,0 +1,23 @@
+// orvakell-burn --device ENTRY [options] FILE|FOLDER...
+// Writes the given files as a new session to the recorder whose device list entry is ENTRY
+// (or begins with it, e.g. "0:0:0"), the way the tool's disc step does: the tree is filled,
+// laid out at the recorder's next writable address (importing an earlier session with
+// --import N, 255 for the last one), the burn is started and its outcome awaited.
+//
+// Options: --import N, --abort-after-blocks N (ask the burn to stop once N blocks of 31
+// sectors were handed to the recorder), --test-write, --finalize-disc, --no-close (leave the
+// session open), --no-post-gap, --no-joliet, --volume ID, --speed X, --cache BYTES, --no-spti,
+// --verbose (the disc library's lines on standard error).
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace orv::tools {
+
+// Returns 0 when the session was written, 1 when the burn failed (the library's text is
+// printed), 2 for bad usage.
+int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace orv::tools
