@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "device_command.h"
 #include "image_command.h"
 
 namespace {
@@ -20,6 +21,8 @@ constexpr Subcommand kSubcommands[] = {
      &orv::tools::RunListCommand},
     {"--image", "--image OUT.iso [options] FILE|FOLDER...  write an ISO 9660/Joliet image file",
      &orv::tools::RunImageCommand},
+    {"--device", "--device ENTRY [options] FILE|FOLDER...  write a new session to a recorder",
+     &orv::tools::RunDeviceCommand},
 };
 
 void Usage(std::ostream& out) {
