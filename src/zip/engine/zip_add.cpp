@@ -61,10 +61,12 @@ bool store_only(const AddContext& ctx, const std::string& bare) {
   return std::find(ctx.store_suffixes.begin(), ctx.store_suffixes.end(), ext) != ctx.store_suffixes.end();
 }
 
-// Adds one regular file found through a specification. Returns true when it was taken.
-bool take_file(AddContext& ctx, const fs::path& path, const struct stat& st) {
+// Adds one regular file found through a specification. Returns true when it was taken. Hidden
+// files (names starting with ".") are left out of patterns and folders unless SystemHidden; a
+// file named exactly is always taken.
+bool take_file(AddContext& ctx, const fs::path& path, const struct stat& st, bool named = false) {
   const std::string bare = path.filename().string();
-  if (!ctx.cmd.SystemHidden && !bare.empty() && bare[0] == '.') return false;
+  if (!named && !ctx.cmd.SystemHidden && !bare.empty() && bare[0] == '.') return false;
   std::string stored;
   if (ctx.cmd.JunkDir) {
     stored = bare;
@@ -121,7 +123,7 @@ size_t collect(AddContext& ctx, const std::string& spec, bool recurse) {
   if (!has_wildcard(spec)) {
     struct stat st{};
     if (::stat(path.c_str(), &st) != 0) return 0;
-    if (S_ISREG(st.st_mode)) return take_file(ctx, path, st) ? 1 : 0;
+    if (S_ISREG(st.st_mode)) return take_file(ctx, path, st, true) ? 1 : 0;
     if (S_ISDIR(st.st_mode) && recurse) return walk_folder(ctx, path, {});
     return 0;
   }

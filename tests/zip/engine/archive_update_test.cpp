@@ -2,6 +2,7 @@
 // damaged deflated entry of our own format.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "zip/messages/message_ids.h"
@@ -84,6 +85,49 @@ TEST(ArchiveUpdate, DamagedDeflatedEntryFailsAndLeavesNoFile) {
   EXPECT_EQ(g.zip.Extract(), 0);
   EXPECT_TRUE(g.has_message(msg::DllInvalidStructure)) << g.texts();
   EXPECT_TRUE(testing::list_folder(w / "out").empty());
+}
+
+TEST(ArchiveUpdate, SpecificationsPatternsFoldersAndHiddenFiles) {
+  TestEnv env;
+  const fs::path w = env.work();
+  fs::create_directories(w / "data" / "sub");
+  write_file(w / "data" / "a.Dat", "a");
+  write_file(w / "data" / ".hidden.Dat", "h");
+  write_file(w / "data" / "note.txt", "n");
+  write_file(w / "data" / "sub" / "b.Dat", "b");
+  auto names = [](const TZipArchiver& zip) {
+    std::vector<std::string> out;
+    for (const ZipDirEntry& e : zip.Entries()) out.push_back(e.StoredName);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  {
+    ArchiverFixture f;  // a pattern leaves hidden files out; a named hidden file is taken
+    f.zip.SetZipFileName((w / "p.zip").string());
+    f.zip.FSpecArgs = {(w / "data" / "*.Dat").string(), (w / "data" / ".hidden.Dat").string()};
+    EXPECT_EQ(f.zip.Add(), 2) << f.texts();
+    EXPECT_EQ(names(f.zip), (std::vector<std::string>{".hidden.Dat", "a.Dat"}));
+  }
+  {
+    ArchiverFixture f;  // ">" recurses; with AddDirNames the folders below RootDir are kept
+    f.zip.SetZipFileName((w / "r.zip").string());
+    f.zip.RootDir = (w / "data").string();
+    f.zip.AddOptions.insert(AddOptsEnum::AddDirNames);
+    f.zip.FSpecArgs = {">*.Dat"};
+    f.zip.FSpecArgsExcl = {"a.*"};
+    EXPECT_EQ(f.zip.Add(), 1) << f.texts();
+    EXPECT_EQ(names(f.zip), (std::vector<std::string>{"sub/b.Dat"}));
+    EXPECT_TRUE(f.zip.FSpecArgsExcl.empty());
+  }
+  {
+    ArchiverFixture f;  // bare names that collide are refused, no archive
+    write_file(w / "b.Dat", "other b");
+    f.zip.SetZipFileName((w / "c.zip").string());
+    f.zip.FSpecArgs = {(w / "b.Dat").string(), (w / "data" / "sub" / "b.Dat").string()};
+    EXPECT_EQ(f.zip.Add(), 0);
+    EXPECT_NE(f.texts().find("Two files would be stored as b.Dat"), std::string::npos) << f.texts();
+    EXPECT_FALSE(fs::exists(w / "c.zip"));
+  }
 }
 
 }  // namespace
