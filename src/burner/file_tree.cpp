@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 
 #include "burner/names.h"
 
@@ -260,10 +261,14 @@ int TFileTree::AddFile(const std::string& DestPath, const std::string& SourceFil
     Log(h, kMsgInvalidDestination, 4);
     return 0;
   }
+  std::unordered_set<std::string> taken;
+  bool collected = false;
   const auto rec = FindSourceFile(SourceFileIn, [&](const std::string& alt) {
-    for (const TFEntry* e = dir->FirstEntry; e; e = e->Next)
-      if (e->ShortName == alt || e->ShortName == alt + ".") return true;
-    return false;
+    if (!collected) {
+      for (const TFEntry* e = dir->FirstEntry; e; e = e->Next) taken.insert(e->ShortName);
+      collected = true;
+    }
+    return taken.count(alt) > 0 || taken.count(alt + '.') > 0;
   });
   if (!rec) return -1;
   if (rec->Attr & faDirectory) {

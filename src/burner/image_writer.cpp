@@ -36,7 +36,9 @@ class Fd {
 
 class Writer {
  public:
-  Writer(int fd, int64_t offset, std::string path) : fd_(fd), at_(offset), path_(std::move(path)) {}
+  // holes_read_as_zero: the file is new, so zero runs may be skipped and left as holes.
+  Writer(int fd, int64_t offset, std::string path, bool holes_read_as_zero)
+      : fd_(fd), at_(offset), path_(std::move(path)), skip_zeros_(holes_read_as_zero) {}
 
   bool Put(const uint8_t* data, int64_t n) {
     while (n > 0) {
@@ -51,6 +53,10 @@ class Writer {
   }
 
   bool Zeros(int64_t n) {
+    if (skip_zeros_) {
+      at_ += n;
+      return true;
+    }
     static const uint8_t kZero[65536] = {};
     while (n > 0) {
       const int64_t k = std::min<int64_t>(n, sizeof kZero);
@@ -94,6 +100,12 @@ class Writer {
     return true;
   }
 
+  // Sets the file size to the end of what was written or skipped.
+  bool Finish() {
+    if (skip_zeros_ && ftruncate(fd_, at_) != 0) return Fail(std::strerror(errno));
+    return true;
+  }
+
   const std::string& error() const { return error_; }
 
  private:
@@ -112,6 +124,7 @@ class Writer {
   int64_t at_;
   std::string path_;
   std::string error_;
+  bool skip_zeros_;
   bool use_kernel_copy_ = true;
   std::unique_ptr<uint8_t[]> buffer_;
 };
@@ -137,12 +150,12 @@ std::string WritePieces(Writer& w, const std::vector<TTrackPiece>& pieces, const
         } else if (st.st_size != p.bytes) {
           return TrackMessage(kMsgFileChanged, p.path);
         }
-        posix_fadvise(src.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
         if (!w.CopyFrom(src.get(), data, p.path) || !w.Zeros(p.padded - data)) return w.error();
         break;
       }
     }
   }
+  if (!w.Finish()) return w.error();
   return {};
 }
 
@@ -153,16 +166,15 @@ std::string WriteImageFile(const std::string& out_path, const std::vector<TTrack
   if (options.Offset > 0) {
     Fd fd(open(out_path.c_str(), O_WRONLY | O_CLOEXEC));
     if (fd.get() < 0) return TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
-    Writer w(fd.get(), options.Offset, out_path);
+    Writer w(fd.get(), options.Offset, out_path, false);
     std::string error = WritePieces(w, pieces, header);
-    if (error.empty() && fsync(fd.get()) != 0) error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
     if (error.empty() && close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
     return error;
   }
   const std::string temp = out_path + ".partial";
   Fd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
   if (fd.get() < 0) return TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
-  Writer w(fd.get(), 0, temp);
+  Writer w(fd.get(), 0, temp, true);
   std::string error = WritePieces(w, pieces, header);
   if (error.empty() && close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
   if (error.empty() && std::rename(temp.c_str(), out_path.c_str()) != 0)

@@ -1,7 +1,9 @@
 // Writes a laid-out track into an image file: the header stream, the boot image and its
 // padding, and the file data, each file on its own sectors. A new image is written to a
 // temporary file beside the target and renamed into place only when complete, so a failed
-// write leaves no image behind. Blocking; one call per image.
+// write leaves no image behind. Zero padding of a new image is left as holes of the file
+// (they read as zeros); into an existing file the zeros are written. File data is copied by
+// the kernel (copy_file_range) where it can. Blocking; one call per image.
 #pragma once
 
 #include <cstdint>

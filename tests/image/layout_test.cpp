@@ -9,6 +9,7 @@
 #include "burner/file_tree.h"
 #include "burner/image_headers.h"
 #include "burner/image_layout.h"
+#include "burner/image_writer.h"
 #include "burner/names.h"
 #include "burner/track_source.h"
 #include "image_test_util.h"
@@ -364,6 +365,18 @@ TEST_F(LayoutTest, TrackReaderDeliversTheTrackInOrder) {
   EXPECT_TRUE(std::all_of(track.begin() + a_at + 100000, track.begin() + a_at + 100352, [](uint8_t x) { return x == 0; }));
   const size_t c_at = a_at + 100352;
   EXPECT_EQ(std::string(track.begin() + c_at, track.begin() + c_at + 3000), c_bytes);
+
+  // The image writer produces the same bytes, as a new file and into an existing one.
+  const fs::path image = env.work() / "t.iso";
+  ASSERT_EQ(WriteImageFile(image.string(), TrackPieces(tree, b.layout, static_cast<int64_t>(b.header.size()), ""),
+                           b.header),
+            "");
+  EXPECT_EQ(orv::test::read_file(image), std::string(track.begin(), track.end()));
+  orv::test::write_file(image, std::string(4096 + track.size(), '\xEE'));
+  ASSERT_EQ(WriteImageFile(image.string(), TrackPieces(tree, b.layout, static_cast<int64_t>(b.header.size()), ""),
+                           b.header, {4096}),
+            "");
+  EXPECT_EQ(orv::test::read_file(image).substr(4096), std::string(track.begin(), track.end()));
 
   // A source that changed size after it was added stops the read with a message naming it.
   orv::test::write_file(c, "short");
