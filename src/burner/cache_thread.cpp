@@ -203,9 +203,11 @@ bool TCacheThread::QueueReader(TTrackReader& Reader, bool FileData) {
     }
     std::unique_ptr<CacheBlock> block = NewBlock();
     const int64_t n = Reader.Read(block->Data, kCacheBlockBytes);
-    if (FileData && !Reader.CurrentFile().empty()) {
+    if (FileData && (n != 0 || !Reader.CurrentFile().empty())) {
+      // A reader that reached its end in this read has let go of the name of its last file.
       std::lock_guard<std::mutex> lock(FLock);
-      FCurrentFile = Reader.CurrentFile();
+      if (!Reader.CurrentFile().empty()) FCurrentFile = Reader.CurrentFile();
+      else if (n > 0 && !FSources.Files.empty()) FCurrentFile = FSources.Files.back().path;
     }
     if (n < 0) {
       Fail(Reader.Error());
