@@ -24,7 +24,8 @@ std::uint16_t KBpsToX(std::uint32_t kbps) {
 }
 
 std::uint16_t XToKBps(std::uint16_t x) {
-  return x == 0 ? 0xFFFF : static_cast<std::uint16_t>(x * 177u);
+  // Beyond the field's range the request can only mean "as fast as the drive goes".
+  return x == 0 ? 0xFFFF : static_cast<std::uint16_t>(std::min<std::uint32_t>(x * 177u, 0xFFFF));
 }
 
 TSCSIDevice::TSCSIDevice() {

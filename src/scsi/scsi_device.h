@@ -81,7 +81,8 @@ extern std::atomic<std::uint16_t> DiscType;
 
 // Drive kB/s to "x": kbps / 176.46 rounded to nearest, halves to even.
 std::uint16_t KBpsToX(std::uint32_t kbps);
-// "x" to kB/s for SET CD SPEED: x * 177, 0xFFFF (drive maximum) for 0.
+// "x" to kB/s for SET CD SPEED: x * 177, 0xFFFF (drive maximum) for 0 and for speeds whose
+// kB/s do not fit 16 bits.
 std::uint16_t XToKBps(std::uint16_t x);
 
 class TSCSIDevice {

@@ -318,6 +318,8 @@ TEST(SpeedConversion, KBpsToNearestX) {
   EXPECT_EQ(KBpsToX(0), 0);
   EXPECT_EQ(XToKBps(0), 0xFFFF);
   EXPECT_EQ(XToKBps(8), 1416);
+  EXPECT_EQ(XToKBps(370), 65490);
+  EXPECT_EQ(XToKBps(371), 0xFFFF);  // 65667 does not fit: the drive's maximum
 }
 
 }  // namespace
