@@ -1,0 +1,271 @@
+// The backup run (BitBtn4Click) and its steps.
+#include "backup/run/run.h"
+
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "i18n/messages.h"
+#include "server/statement.h"
+#include "settings/dal/datetime.h"
+#include "settings/dal/sqlite_driver.h"
+#include "settings/store/schedule.h"
+#include "settings/store/settings_store.h"
+
+namespace orv::backup {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const i18n::MessageStrings& msg() { return i18n::messages(); }
+
+// Sets a flag for the duration of a scope.
+class Flag {
+ public:
+  explicit Flag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~Flag() { flag_ = false; }
+  Flag(const Flag&) = delete;
+  Flag& operator=(const Flag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+BackupRun::BackupRun(Ports ports)
+    : data_(*ports.data),
+      dialogs_(*ports.dialogs),
+      clock_(*ports.clock),
+      view_(*ports.view),
+      progress_(*ports.progress),
+      archiver_(*ports.archiver),
+      log_(std::move(ports.log)),
+      progress_handler_(*ports.progress, *ports.dialogs),
+      zip_port_(*ports.dialogs) {
+  progress_handler_.BindTo(archiver_);
+  if (archiver_.Dialogs == nullptr) archiver_.Dialogs = &zip_port_;
+}
+
+BackupRun::~BackupRun() {
+  if (archiver_.Dialogs == &zip_port_) archiver_.Dialogs = nullptr;
+  archiver_.OnProgress = nullptr;
+  // Time() of the settings database may have been bound to this run's clock.
+  dal::set_sqlite_clock({});
+}
+
+std::string BackupRun::WorkingFolderText() { return data_.ADOTableSystem.field("Temp_Dizini").as_string(); }
+
+bool BackupRun::Unattended() const { return data_.UnattendedRun == kEvet; }
+
+void BackupRun::Repaint() { dialogs_.repaint(); }
+
+// ---- filling the run list --------------------------------------------------------------------
+
+void BackupRun::FillRunListFromSelection() {
+  RunList.clear();
+  dal::Table& list = data_.ADOTableDatabase;
+  dal::Table& system = data_.ADOTableSystem;
+  auto entry = [&] {
+    return RunEntry{list.field("Veri_Tabani_Adi").as_string(),
+                    settings::yes_no(settings::is_true(system.field("CD_Yaz").as_string())),
+                    settings::yes_no(settings::is_true(system.field("Ziple").as_string()))};
+  };
+  const std::vector<int> rows = view_.SelectedDatabaseRows();
+  if (rows.empty()) {
+    RunList.push_back(entry());
+    return;
+  }
+  for (int row : rows) {
+    list.move_to(row);
+    RunList.push_back(entry());
+  }
+}
+
+void BackupRun::FillRunListFromSchedule() {
+  RunList.clear();
+  dal::Query& query = data_.ADOQueryZamanlama;
+  dal::Bookmark mark = query.bookmark();
+  const settings::DayColumns& day = settings::day_columns(dal::day_of_week(clock_.now()));
+  query.disable_controls();
+  try {
+    for (query.first(); !query.eof(); query.next())
+      RunList.push_back(RunEntry{query.field("Veri_Tabani_Adi").as_string(), query.field(day.disc).as_string(),
+                                 query.field(day.zip).as_string()});
+    if (!query.empty()) query.go_to_bookmark(mark);
+  } catch (...) {
+    query.free_bookmark(mark);
+    query.enable_controls();
+    throw;
+  }
+  query.free_bookmark(mark);
+  query.enable_controls();
+}
+
+// ---- one backup statement --------------------------------------------------------------------
+
+bool BackupRun::BackupDatabase(const std::string& name, const std::string& file) {
+  if (name.empty()) return false;
+  const fs::path final_path = file;
+  const fs::path temporary = final_path.parent_path() / TemporaryBackupName(name);
+  std::error_code ec;
+  // The statement appends to an existing file: a leftover of an interrupted run goes first.
+  fs::remove(temporary, ec);
+  std::string error;
+  if (ec) {
+    error = "Cannot remove " + temporary.string() + ": " + ec.message();
+  } else {
+    try {
+      dal::Query& q = data_.ADOQuerySQLBackup;
+      q.close();
+      q.set_sql({server::backup_statement(name, temporary.string())});
+      (void)q.exec_sql();
+      if (!fs::is_regular_file(temporary, ec))
+        error = "The server reported success but wrote no file " + temporary.string();
+      else {
+        fs::rename(temporary, final_path, ec);
+        if (ec) error = "Cannot rename " + temporary.string() + " to " + final_path.string() + ": " + ec.message();
+      }
+    } catch (const dal::ProviderError& e) {
+      error = e.what();
+    }
+  }
+  if (error.empty()) return true;
+  fs::remove(temporary, ec);
+  last_error_ = error;
+  dialogs_.message(kBackupFailedText, kBackupFailedCaption, ui::BoxKind::Error);
+  return false;
+}
+
+// ---- the run ---------------------------------------------------------------------------------
+
+void BackupRun::BitBtn4Click() {
+  if (running_) {
+    // A click inside a run (its question or one of its boxes is open): never a second run on
+    // the shared run list.
+    dialogs_.beep();
+    return;
+  }
+  try {
+    Run();
+  } catch (const std::exception& e) {
+    dialogs_.standard_error(e.what());
+  }
+  if (tick_deferred_) {
+    tick_deferred_ = false;
+    Timer2Timer();
+  }
+}
+
+bool BackupRun::EnsureWorkingFolder(const std::string& folder) {
+  if (folder.empty()) throw std::runtime_error("Unable to create directory");
+  std::string bare = folder;
+  if (bare.size() > 1 && bare.back() == '/') bare.pop_back();
+  std::error_code ec;
+  if (fs::is_directory(bare, ec)) return true;
+  fs::create_directories(bare, ec);
+  if (!ec && fs::is_directory(bare, ec)) return true;
+  dialogs_.message(i18n::replace_placeholder(msg().Directory_Create_Error_Str, "<Directory>", folder),
+                   msg().Directory_Create_Error_Str_Bsk, ui::BoxKind::Error);
+  return false;
+}
+
+void BackupRun::Run() {
+  Flag running(running_);
+  view_.ClearDiscQueue();
+  data_.store.PostPendingSystemEdit();
+  std::string completed;
+
+  if (Unattended()) {
+    FillRunListFromSchedule();
+  } else {
+    FillRunListFromSelection();
+    if (dialogs_.message(msg().Backup_Str, msg().Backup_Str_Bsk, ui::BoxKind::Question, ui::Buttons::YesNo) !=
+        ui::Answer::Yes)
+      return;
+  }
+
+  const std::string folder = WorkingFolderText();
+  if (!EnsureWorkingFolder(folder)) return;
+
+  // From here the final step runs whatever happens.
+  try {
+    for (const RunEntry& entry : RunList) {
+      if (entry.DatabaseName.empty()) break;
+      RunDatabase(entry, folder);
+    }
+    if (!view_.DiscQueue().empty()) {
+      view_.SetLabel10(msg().Write_CD_Str);
+      Repaint();
+      view_.StartDiscWrite();
+    }
+    completed = kEvet;
+    if (!Unattended()) dialogs_.message(msg().Backup_Comp_Str, msg().Backup1_Str, ui::BoxKind::Information);
+  } catch (...) {
+    view_.SetLabel10("");
+    view_.SetLabel11("");
+    Repaint();
+    view_.SetTimer2Enabled(true);
+    dialogs_.message(msg().Opera_Error_Str, msg().Backup1_Str, ui::BoxKind::Error);
+    throw;
+  }
+  view_.SetLabel10("");
+  view_.SetLabel11("");
+  Repaint();
+  view_.SetTimer2Enabled(true);
+  if (completed != kEvet) dialogs_.message(msg().Opera_Error_Str, msg().Backup1_Str, ui::BoxKind::Error);
+}
+
+void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
+  const std::string& name = entry.DatabaseName;
+  view_.SetTimer2Enabled(false);
+  view_.SetLabel10(msg().Check_Bck_Str);
+  Repaint();
+  view_.SetLabel10(i18n::replace_placeholder(msg().Backup_To_Str, "<Database>", name));
+  view_.SetLabel11(i18n::replace_placeholder(msg().Backup_To_Direct_Str, "<Directory>", folder));
+  Repaint();
+
+  if (!BackupDatabase(name, folder + name + ".Dat")) {
+    LastBackupFile.clear();
+    Log(entry, RunOutcome::BackupFailed, last_error_);
+    return;
+  }
+  LastBackupFile = name + ".Dat";
+
+  bool zip_failed = false;
+  if (settings::is_true(entry.ToZip)) {
+    view_.SetLabel10(msg().Check_Zip_Str);
+    Repaint();
+    view_.SetLabel11(i18n::replace_placeholder(msg().Backup_To_Direct_Str, "<Directory>", folder));
+    Repaint();
+    zip_failed = ZipBackupFile(folder + LastBackupFile, name) != 1;
+  }
+
+  try {
+    if (!data_.store.RecordLastBackup(name, LastBackupFile, clock_.now())) {
+      Log(entry, RunOutcome::RecordFailed, "No row of Database_List is named " + name);
+      return;
+    }
+  } catch (const std::exception& e) {
+    Log(entry, RunOutcome::RecordFailed, e.what());
+    throw;
+  }
+
+  if (settings::is_true(entry.ToDisc)) view_.AddToDiscQueue(folder + LastBackupFile);
+  if (zip_failed)
+    Log(entry, RunOutcome::ZipFailed, zip_error_);
+  else
+    Log(entry, RunOutcome::Ok, "");
+}
+
+void BackupRun::Log(const RunEntry& entry, RunOutcome outcome, const std::string& error) {
+  RunLogLine line{clock_.now(), Unattended(), entry.DatabaseName, LastBackupFile, outcome, error};
+  std::string status = dal::format_date_time(line.time).substr(0, 19) + "  " + entry.DatabaseName + ": " +
+                       RunOutcomeText(outcome);
+  if (!error.empty()) status += " (" + error + ")";
+  if (auto failed = log_.Append(line)) status += " — " + *failed;
+  view_.ShowLastOutcome(status);
+}
+
+}  // namespace orv::backup

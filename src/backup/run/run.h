@@ -1,0 +1,139 @@
+// The backup run, the weekly scheduler and the archive step of the main window.
+//
+// BackupRun holds the process-wide state of runs (the run list, `LastBackupFile`) and the three
+// handlers behind the window's slots:
+//   - BitBtn4Click: a run. By hand (UnattendedRun "HAYIR") it fills the run list from the
+//     database list's selection and the two System check boxes and asks first; started by the
+//     scheduler ("EVET") it takes the rows of the open scheduler query with today's disc and zip
+//     flags and asks nothing. For each database the server writes a full backup into the working
+//     folder, the file is zipped when asked, the schedule row gets the last backup, and the file
+//     is queued for disc; after the last one the disc write starts for everything queued.
+//   - Timer2Timer: the scheduler's tick. It opens the five-line scheduler query for today and,
+//     when rows are due this minute, runs them as one scheduled run.
+//   - ZipBackupFile: packs a backup file into <working folder><name>.zip with the progress
+//     window open (archive_step.h).
+//
+// The handlers run to their end on the user-interface thread and show their boxes through the
+// dialogs port (in a scheduled run too: every failure box waits for the operator). An error a
+// handler does not catch is shown in the standard error box with its own text; the tool goes on.
+//
+// Sound behaviour beyond the historic tool, each chosen so that the grid never claims a backup
+// that is not there:
+//   - the server writes each backup to a temporary name in the working folder, renamed over the
+//     old "<name>.Dat" only when the statement succeeded; the archive likewise. A failed backup
+//     or zip never destroys the previous good file;
+//   - a database whose backup statement failed is not zipped, recorded or queued;
+//   - a failed zip leaves "<name>.Dat" as the recorded last backup;
+//   - the run list grows as needed: every selected or due database runs (no 51-entry limit);
+//   - runs never overlap: a click while a run is in progress is refused with a beep, a tick is
+//     deferred and runs as soon as the run in progress has ended;
+//   - every database handled appends a line to the run log (run_log.h) and its outcome goes to
+//     the window's status bar.
+//
+// Ownership: the main window owns one BackupRun for the life of the process; it refers to the
+// window's MainData, ports, archiver and progress window, which must outlive it.
+// Threading: user-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/core/main_data.h"
+#include "app/ports/clock.h"
+#include "app/ports/dialogs.h"
+#include "backup/run/archive_step.h"
+#include "backup/run/run_log.h"
+#include "backup/run/run_view.h"
+#include "zip/archiver/zip_archiver.h"
+
+namespace orv::backup {
+
+// One entry of the run list: the database and its two flags ("True" or not).
+struct RunEntry {
+  std::string DatabaseName;
+  std::string ToDisc;
+  std::string ToZip;
+  friend bool operator==(const RunEntry&, const RunEntry&) = default;
+};
+
+// The fixed texts of the backup statement's failure box (not translated).
+inline constexpr const char* kBackupFailedText = "Lütfen Bağlantı Ayarlarınızı Kontrol Ediniz...!";
+inline constexpr const char* kBackupFailedCaption = "Bağlantı Ayarları";
+// The values of UnattendedRun.
+inline constexpr const char* kEvet = "EVET";
+inline constexpr const char* kHayir = "HAYIR";
+
+class BackupRun {
+ public:
+  struct Ports {
+    app::MainData* data = nullptr;
+    ui::Dialogs* dialogs = nullptr;
+    ui::Clock* clock = nullptr;
+    RunView* view = nullptr;
+    ProgressWindow* progress = nullptr;
+    zip::TZipArchiver* archiver = nullptr;  // ZipArchiver1
+    RunLog log;                             // the configuration folder's run log by default
+  };
+  explicit BackupRun(Ports ports);
+  ~BackupRun();
+  BackupRun(const BackupRun&) = delete;
+  BackupRun& operator=(const BackupRun&) = delete;
+
+  // ---- handlers (errors they do not catch go to the standard error box) ----------------------
+  void BitBtn4Click();
+  void Timer2Timer();
+
+  // ---- steps, public for the window and for tests --------------------------------------------
+  void FillRunListFromSelection();
+  void FillRunListFromSchedule();
+  // Sends the backup statement of `name` with the server writing to a temporary file beside
+  // `file`, then renames it over `file`. On a server error: the fixed failure box, the partial
+  // file removed, false. An empty name does nothing and gives false.
+  bool BackupDatabase(const std::string& name, const std::string& file);
+  // Packs `source_file` into <working folder><name>.zip through the archiver with the progress
+  // window open. Returns 1 and sets LastBackupFile to <name>.zip when the archive was made;
+  // returns 0 and leaves LastBackupFile and any older archive as they were when it was not
+  // (the archiver has shown its own error box).
+  int ZipBackupFile(const std::string& source_file, const std::string& name);
+
+  // The working folder text (System.Temp_Dizini, as the window's Edit1 shows it).
+  std::string WorkingFolderText();
+
+  // True from the start of a run until its end (boxes included).
+  bool Running() const { return running_; }
+
+  std::vector<RunEntry> RunList;
+  std::string LastBackupFile;
+  ZipArchiverProgress& ZipArchiver1Progress() { return progress_handler_; }
+
+  // The temporary names in the working folder while the server writes and the archiver packs.
+  static std::string TemporaryBackupName(const std::string& name) { return "." + name + ".Dat.part"; }
+  static std::string TemporaryArchiveName(const std::string& name) { return "." + name + ".zip.part"; }
+
+ private:
+  // The run itself; throws what ends it (after the final step has run).
+  void Run();
+  void RunDatabase(const RunEntry& entry, const std::string& folder);
+  // Folder check: true when the working folder exists or was created; false after the box.
+  bool EnsureWorkingFolder(const std::string& folder);
+  void Log(const RunEntry& entry, RunOutcome outcome, const std::string& error);
+  void Repaint();
+  bool Unattended() const;
+
+  app::MainData& data_;
+  ui::Dialogs& dialogs_;
+  ui::Clock& clock_;
+  RunView& view_;
+  ProgressWindow& progress_;
+  zip::TZipArchiver& archiver_;
+  RunLog log_;
+  ZipArchiverProgress progress_handler_;
+  DialogsZipPort zip_port_;
+  bool running_ = false;
+  bool tick_deferred_ = false;
+  std::string zip_error_;   // why the last ZipBackupFile gave 0
+  std::string last_error_;  // why the last BackupDatabase gave false
+};
+
+}  // namespace orv::backup

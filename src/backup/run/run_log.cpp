@@ -1,0 +1,70 @@
+#include "backup/run/run_log.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/paths.h"
+#include "settings/dal/datetime.h"
+
+namespace orv::backup {
+
+const char* RunOutcomeText(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::Ok: return "backed up";
+    case RunOutcome::BackupFailed: return "backup failed";
+    case RunOutcome::ZipFailed: return "zip failed";
+    case RunOutcome::RecordFailed: return "record failed";
+  }
+  return "?";
+}
+
+std::string EscapeRunLogField(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string FormatRunLogLine(const RunLogLine& line) {
+  // Whole seconds: the log reads like a clock, not like a stored value.
+  dal::DateTimeParts p = dal::decode_date_time(line.time);
+  p.millisecond = 0;
+  std::string out = dal::format_date_time(dal::encode_date_time(p));
+  for (const std::string& field : {std::string(line.scheduled ? "scheduled" : "by hand"), line.database, line.file,
+                                   std::string(RunOutcomeText(line.outcome)), line.error}) {
+    out += '\t';
+    out += EscapeRunLogField(field);
+  }
+  return out;
+}
+
+RunLog::RunLog() : file_(platform::config_folder() / kFileName) {}
+
+std::optional<std::string> RunLog::Append(const RunLogLine& line) const {
+  std::error_code ec;
+  std::filesystem::create_directories(file_.parent_path(), ec);
+  if (ec) return "Run log " + file_.string() + ": " + ec.message();
+  const std::string text = FormatRunLogLine(line) + "\n";
+  // One write with O_APPEND: lines of two processes never interleave.
+  const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return "Run log " + file_.string() + ": " + std::strerror(errno);
+  const ssize_t written = ::write(fd, text.data(), text.size());
+  const int write_errno = errno;
+  ::close(fd);
+  if (written != static_cast<ssize_t>(text.size()))
+    return "Run log " + file_.string() + ": " + (written < 0 ? std::strerror(write_errno) : "short write");
+  return std::nullopt;
+}
+
+}  // namespace orv::backup
