@@ -14,7 +14,8 @@ namespace orv::burner {
 namespace {
 
 // Nice value added to the thread's starting one for each priority level (idle, lowest,
-// lower, normal).
+// lower, normal). The thread blocks while the queue is full instead of polling, so it does not
+// drop to idle there: woken at idle it would starve behind other work and let the queue run dry.
 constexpr int kNiceOfLevel[4] = {10, 2, 1, 0};
 
 int ThreadId() { return static_cast<int>(::syscall(SYS_gettid)); }
@@ -143,16 +144,10 @@ size_t TCacheThread::Append(std::unique_ptr<CacheBlock> Block) {
   return queued;
 }
 
-bool TCacheThread::WaitForRoom(bool AdaptPriority) {
+bool TCacheThread::WaitForRoom() {
   std::unique_lock<std::mutex> lock(FLock);
   while (static_cast<int>(FBlocks.size()) >= FBlockCapacity - 1) {
     if (FAborted.load()) return false;
-    if (AdaptPriority && FPriorityLevel.load() != 0) {
-      lock.unlock();
-      SetPriorityLevel(0);
-      lock.lock();
-      continue;
-    }
     if (!FPrimed.load()) {
       FPrimed.store(true);
       FChanged.notify_all();
@@ -219,7 +214,7 @@ bool TCacheThread::QueueReader(TTrackReader& Reader, bool FileData) {
     if (FileData) {
       SetPriorityLevel(queued < FBlockCapacity / 4 ? 3 : queued < FBlockCapacity / 2 ? 2 : 1);
     }
-    if (!WaitForRoom(FileData)) {
+    if (!WaitForRoom()) {
       StopAfterAbort();
       return false;
     }
@@ -245,7 +240,7 @@ void TCacheThread::Run() {
     if (!QueueReader(header, false)) return;
     FHeaderStream.clear();
   }
-  if (!WaitForRoom(false)) return StopAfterAbort();
+  if (!WaitForRoom()) return StopAfterAbort();
 
   // Boot image, then the zeros the layout put between it and the first file.
   if (!FSources.BootImageName.empty()) {

@@ -94,7 +94,7 @@ class TCacheThread {
   size_t Append(std::unique_ptr<CacheBlock> Block);
   std::unique_ptr<CacheBlock> NewBlock();
   // Waits while the queue holds BlockCapacity - 1 blocks or more; false when a stop came.
-  bool WaitForRoom(bool AdaptPriority);
+  bool WaitForRoom();
   bool Stopping() const { return FAborted.load(); }
   void Fail(const std::string& Text);
   void StopAfterAbort();

@@ -1,0 +1,193 @@
+// burn_bench [WORK_FOLDER]
+// Makes (once) eight backup files of 128 MiB in WORK_FOLDER (default /tmp/orvakell-burn-bench),
+// reads them once so that every run sees a warm page cache, then times side by side, twice,
+// alternating, each after a sync:
+//   burn  a session with the eight files written to the virtual recorder (a DVD+R image),
+//         from StartBurn to OnWriteDone, with the recorder's polling sleeps cut to 1 ms
+//   cat   cat of the same files into one file
+//   test  the burn as a test write (the recorder keeps neither the data nor its state file)
+// and prints the ratio burn/cat of the best times, and the fewest blocks the cache held when
+// the writer came for one after priming (it must never run dry while the disk keeps up).
+// Must be started from the build's bin folder or with ORV_BIN_DIR naming it (libwnaspi32.so).
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "burner/cache_thread.h"
+#include "burner/disc_burner.h"
+#include "scsi/aspi_layer.h"
+#include "scsi/platform.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using namespace orv::burner;
+
+namespace {
+
+constexpr int kFiles = 8;
+constexpr int64_t kFileBytes = int64_t{128} << 20;
+
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+class ShortSleeps : public orv::scsi::EventPort {
+ public:
+  explicit ShortSleeps(orv::scsi::EventPort& real) : real_(real) {}
+  void* CreateEvent() override { return real_.CreateEvent(); }
+  void ResetEvent(void* e) override { real_.ResetEvent(e); }
+  bool WaitForEvent(void* e, std::uint32_t ms) override { return real_.WaitForEvent(e, ms); }
+  void CloseEvent(void* e) override { real_.CloseEvent(e); }
+  void Sleep(std::uint32_t ms) override { real_.Sleep(std::min<std::uint32_t>(ms, 1)); }
+
+ private:
+  orv::scsi::EventPort& real_;
+};
+
+void MakeFiles(const fs::path& dir) {
+  fs::create_directories(dir);
+  std::vector<char> block(1 << 20);
+  uint64_t x = 88172645463325252ull;
+  for (int i = 0; i < kFiles; ++i) {
+    const fs::path p = dir / ("Database" + std::to_string(i) + ".Dat");
+    std::error_code ec;
+    if (fs::exists(p) && fs::file_size(p, ec) == static_cast<uintmax_t>(kFileBytes)) continue;
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    for (int64_t done = 0; done < kFileBytes; done += static_cast<int64_t>(block.size())) {
+      // Backup-like: runs of repeated pages between pseudo-random ones.
+      for (size_t j = 0; j < block.size(); j += 8) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        const uint64_t v = (j / 4096) % 3 == 0 ? 0 : x;
+        std::memcpy(block.data() + j, &v, 8);
+      }
+      out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+  }
+}
+
+struct BurnTimes {
+  double seconds = 0;
+  int lowest_blocks = -1;
+  int capacity = 0;
+  std::string error;
+};
+
+BurnTimes BurnOnce(const std::vector<std::string>& files, bool test_write) {
+  BurnTimes t;
+  TDiscBurner b;
+  if (b.Devices().empty()) {
+    t.error = "no virtual recorder";
+    return t;
+  }
+  b.SetDeviceID(b.Devices().front());
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  b.OnWriteDone = [&](TDiscBurner*, const std::string& e) {
+    std::lock_guard<std::mutex> g(m);
+    t.error = e;
+    done = true;
+    cv.notify_all();
+  };
+  b.SetTestWrite(test_write);
+  b.ResetFileTree(65535, 8191);
+  for (const auto& f : files) b.AddFile("\\", f, false);
+  b.PrepareImage(false, nullptr);
+  t.capacity = b.CacheSize() / 65536;
+  const auto start = Clock::now();
+  if (b.StartBurn()) {
+    std::unique_lock<std::mutex> g(m);
+    cv.wait(g, [&] { return done; });
+  }
+  t.seconds = Seconds(start);
+  b.WaitForBurn();
+  t.lowest_blocks = b.LowestCacheBlocks();
+  return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const fs::path work = argc > 1 ? fs::path(argv[1]) : fs::path("/tmp/orvakell-burn-bench");
+  const char* bin = std::getenv("ORV_BIN_DIR");
+  if (bin) fs::current_path(bin);
+  std::cout << "making " << kFiles << " files of " << (kFileBytes >> 20) << " MiB in " << work << "\n";
+  MakeFiles(work / "src");
+  std::vector<std::string> files;
+  for (int i = 0; i < kFiles; ++i) files.push_back((work / "src" / ("Database" + std::to_string(i) + ".Dat")).string());
+  std::string all;
+  for (const auto& f : files) all += " " + Quote(f);
+  std::system(("cat" + all + " > /dev/null").c_str());
+
+  const fs::path image = work / "disc.iso";
+  const fs::path conf = work / "vrecorder.conf";
+  const fs::path copy = work / "copy.bin";
+  ShortSleeps sleeps(orv::scsi::Events());
+  orv::scsi::SetEventPort(&sleeps);
+  double best_burn = 1e9, best_cat = 1e9, best_test = 1e9;
+  int lowest = -1, capacity = 0;
+  for (int round = 0; round < 2; ++round) {
+    fs::remove(image);
+    fs::remove(image.string() + ".vrec");
+    { std::ofstream(conf) << "\"" << image.string() << "\" DVD+R\n"; }
+    ::setenv("ORVAKELL_VRECORDER", conf.c_str(), 1);
+    (void)orv::scsi::FreeASPI();
+    if (!orv::scsi::InitASPI(false)) {
+      std::cerr << "burn_bench: libwnaspi32.so not found (run from the build's bin folder)\n";
+      return 1;
+    }
+    ::sync();
+    const BurnTimes t = BurnOnce(files, false);
+    if (!t.error.empty()) {
+      std::cerr << "burn_bench: burn failed: " << t.error << "\n";
+      return 1;
+    }
+    best_burn = std::min(best_burn, t.seconds);
+    if (t.lowest_blocks >= 0 && (lowest < 0 || t.lowest_blocks < lowest)) lowest = t.lowest_blocks;
+    capacity = t.capacity;
+    ::sync();
+    const auto start = Clock::now();
+    std::system(("cat" + all + " > " + Quote(copy.string())).c_str());
+    best_cat = std::min(best_cat, Seconds(start));
+    fs::remove(copy);
+    // The same burn as a test write: the recorder stores neither data nor its state file, so
+    // this is the burner's own pipeline (cache thread, write thread, command round trips).
+    ::sync();
+    const BurnTimes tw = BurnOnce(files, true);
+    if (!tw.error.empty()) {
+      std::cerr << "burn_bench: test write failed: " << tw.error << "\n";
+      return 1;
+    }
+    best_test = std::min(best_test, tw.seconds);
+  }
+  const double mib = static_cast<double>(kFiles * kFileBytes) / (1 << 20);
+  std::printf("burn  %.2f s (%.0f MiB/s)\n", best_burn, mib / best_burn);
+  std::printf("cat   %.2f s (%.0f MiB/s)\n", best_cat, mib / best_cat);
+  std::printf("test-write burn %.2f s (%.0f MiB/s)\n", best_test, mib / best_test);
+  std::printf("ratio burn/cat %.2f (aim: at most 1.3)\n", best_burn / best_cat);
+  std::printf("ratio test-write burn/cat %.2f\n", best_test / best_cat);
+  if (lowest < 0) {
+    std::printf("lowest cache fill after priming: never measured\n");
+  } else {
+    std::printf("lowest cache fill after priming: %d of %d blocks (%d%%)\n", lowest, capacity - 1,
+                capacity > 1 ? lowest * 100 / (capacity - 1) : 0);
+  }
+  fs::remove(image);
+  fs::remove(image.string() + ".vrec");
+  return 0;
+}
