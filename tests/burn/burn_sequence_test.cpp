@@ -221,6 +221,35 @@ TEST_F(BurnSequence, MediumErrorEndsWithTheWriterErrorAndTheDeviceText) {
   EXPECT_EQ(Join(Ops(last, ops.end())), Join(Ops{"5C", "35"}));
 }
 
+TEST_F(BurnSequence, BusyRecorderIsAskedAgainUntilItTakesTheBlock) {
+  // Every media command of the first 400 answers BUSY: the layout and the set-up go on past
+  // them, the first WRITE(10) is repeated (600 ms apart, cut short here) until it is taken.
+  Start("CD-R", "busy=400");
+  TwoFiles();
+  Prepare();
+  const std::string expected_image = (env_.work() / "expected.iso").string();
+  ASSERT_EQ(burner_->WriteImage(expected_image), "");
+  const BurnResult r = Burn();
+  EXPECT_EQ(r.error, "");
+  int at_zero = 0;
+  for (const auto& l : LogLines())
+    if (Field(l, 1) == "2A" && Lba(l) == 0) ++at_zero;
+  EXPECT_GT(at_zero, 1);
+  const std::string want = orv::test::read_file(expected_image);
+  EXPECT_TRUE(ReadAt(Image(), 0, want.size()) == want);
+}
+
+TEST_F(BurnSequence, RecorderBusyTenThousandTimesEndsTheBurn) {
+  Start("CD-R", "busy=10100");
+  TwoFiles();
+  Prepare();
+  const BurnResult r = Burn();
+  EXPECT_EQ(r.error, kMsgWriterBusy);
+  const Ops ops = Opcodes();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "2A"), 10000);
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "5B"), 0);
+}
+
 TEST_F(BurnSequence, SourceDeletedAfterAddingEndsWithCantOpenFile) {
   Start("CD-R");
   TwoFiles();
