@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # compilers and build
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
   # libraries
   libsqlite3-dev zlib1g-dev libdeflate-dev libattr1-dev unixodbc-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
