@@ -32,7 +32,7 @@ class WindowRunView final : public backup::RunView {
     for (int i = 0; i < w_.clBox->count(); ++i) items.push_back(w_.clBox->item(i)->text().toStdString());
     return items;
   }
-  // The disc step: bBurnClick writes the queued files (a placeholder until the disc step is built).
+  // The disc step: bBurnClick writes the queued files in one new session.
   void StartDiscWrite() override { w_.bBurnClick(); }
   void ShowLastOutcome(const std::string& text) override {
     const QString t = QString::fromStdString(text);
