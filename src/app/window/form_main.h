@@ -1,0 +1,196 @@
+// TFormMain: the main window. It owns every long-lived object (MainData: the settings and
+// server connections with their datasets; the timers; the tray icon; the web panel) and wires
+// the operator's controls to the operations.
+//
+// Structure: the controls keep their design names as member names and Qt object names
+// (BitBtn4, BandedGrid1, Label10, ...). Handlers keep the design names as slots (BitBtn4Click,
+// Timer2Timer, ...). The work behind a handler lives in plain-C++ services (src/backup/,
+// src/settings/) that receive MainData, the dialogs port and the clock; a handler collects what
+// the operator chose in the window, calls its service inside runHandler() (which shows an error
+// the handler did not catch in the standard error box) and shows the result.
+//
+// Testability: boxes, file and folder dialogs, repaints and "now" go through the ports given at
+// construction (ui::Dialogs, ui::Clock), so a test constructs the window with a ScriptedDialogs
+// and a FixedClock and runs the real handlers.
+//
+// Life: construction builds the controls and runs FormCreate (the start-up order); every show
+// that is not a spontaneous restore by the window system runs FormShow; close runs FormClose and
+// then emits closed(), on which the application quits.
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
+#include <QSystemTrayIcon>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QToolButton>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/core/main_data.h"
+#include "app/ports/clock.h"
+#include "app/ports/dialogs.h"
+#include "i18n/language_query.h"
+
+class QSortFilterProxyModel;
+class QItemSelectionModel;
+class BandedGrid;
+
+namespace orv::app {
+
+class DataSetModel;
+
+struct MainWindowPorts {
+  ui::Dialogs* dialogs = nullptr;  // nullptr: boxes and dialogs on screen (QtDialogs)
+  ui::Clock* clock = nullptr;      // nullptr: the machine's clock
+};
+
+class TFormMain : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TFormMain(MainWindowPorts ports = {}, QWidget* parent = nullptr);
+  ~TFormMain() override;
+
+  MainData& data() { return data_; }
+  ui::Dialogs& dialogs() { return *dialogs_; }
+  ui::Clock& clock() { return *clock_; }
+  i18n::LanguageTable& language() { return language_; }
+
+  // Runs fn; an error it throws is shown in the standard error box with its own text, and false
+  // is returned (the handler ends there; the tool goes on).
+  bool runHandler(const std::function<void()>& fn);
+
+  // The rows of Database_List selected in the database list (dataset row numbers, in dataset
+  // order); the current row alone when nothing is selected.
+  std::vector<int> selectedDatabaseRows() const;
+  // Today's date in the platform's short date format (the volume label text).
+  QString shortDateToday() const;
+  // The web page shown in the web panel.
+  static QUrl productPage();
+
+  // Tray behaviour (also what the tray menu's actions run).
+  void hideToTray();
+  void showFromTray();
+
+  // --- controls, by their design names -------------------------------------------------------
+  QScrollArea* ScrollBox = nullptr;
+  QWidget* Content = nullptr;
+  QFrame* ToolBar1 = nullptr;
+  QPushButton *BitBtn4 = nullptr, *BitBtn2 = nullptr, *BitBtn5 = nullptr, *BitBtn3 = nullptr, *BitBtn1 = nullptr;
+  QToolButton* TrayMinimizeButton = nullptr;  // "Minimize to System Tray"
+  QLabel* Label12 = nullptr;
+  QLineEdit* Edit1 = nullptr;
+  QToolButton* SpeedButton1 = nullptr;
+  QCheckBox *DBCheckBox2 = nullptr, *DBCheckBox3 = nullptr;
+  QLabel* lDrive = nullptr;
+  QComboBox* cbDrives = nullptr;
+  QLabel* Label7 = nullptr;
+  QComboBox* cbSpeed = nullptr;
+  QLabel* Label1 = nullptr;
+  QLineEdit* eVolLabel = nullptr;
+  QLabel *Label4 = nullptr, *Label3 = nullptr;
+  QSlider* sCacheSize = nullptr;
+  QFrame* Panel1 = nullptr;
+  QLabel *Label10 = nullptr, *Label11 = nullptr;
+  QPushButton* bAbort = nullptr;
+  BandedGrid* BandedGrid2 = nullptr;  // database list
+  BandedGrid* BandedGrid1 = nullptr;  // week grid
+  QFrame* Panel3 = nullptr;
+  QTextBrowser* WebBrowser1 = nullptr;
+  QFrame* pbottom = nullptr;
+  QLabel *Label5 = nullptr, *lSize = nullptr, *Label6 = nullptr;
+  QProgressBar *pcd = nullptr, *pBuf = nullptr, *pHBuf = nullptr;
+  // Disc panel, beyond the first view.
+  QCheckBox *cJoliet = nullptr, *cUnderrunProtection = nullptr, *cTestWrite = nullptr, *cImportSession = nullptr,
+            *cOPC = nullptr, *cQuickSaveISO = nullptr, *cBootable = nullptr, *cShowFiles = nullptr,
+            *cArchiveOnly = nullptr, *cEject = nullptr, *cCloseDisc = nullptr, *CheckBox2 = nullptr;
+  QLineEdit* eSession = nullptr;
+  QLabel *Label2 = nullptr, *Label8 = nullptr, *Label9 = nullptr;
+  QListWidget* clBox = nullptr;
+  QPushButton* bBurn = nullptr;
+  // Menus, tray, timers.
+  QMenu* PopupMenuSkin1 = nullptr;
+  QAction *PopupBackup = nullptr, *PopupRestore = nullptr, *PopupRepairIndex = nullptr, *PopupRepairTable = nullptr;
+  QMenu* PopupMenuTray = nullptr;
+  QAction *TrayShow = nullptr, *TrayHide = nullptr, *TrayClose = nullptr;
+  QSystemTrayIcon* FormTrayIcon1 = nullptr;
+  QTimer *Timer1 = nullptr, *Timer2 = nullptr, *Timer3 = nullptr;
+  // The grids' shared view of Database_List.
+  DataSetModel* DSDAtabase = nullptr;
+  QSortFilterProxyModel* DatabaseSort = nullptr;
+  QItemSelectionModel* DatabaseSelection = nullptr;
+
+ signals:
+  // The window has closed; the application ends.
+  void closed();
+
+ public slots:
+  // Toolbar and menus.
+  void BitBtn4Click();  // "BACKUP1": backup run by hand — filled by the backup run
+  void BitBtn2Click();  // "RESTORE" — filled by the restore
+  void BitBtn5Click();  // "SETTING": connection dialog
+  void BitBtn3Click();  // "LANGUAGE": translation editor
+  void BitBtn1Click();  // "CLOSE1"
+  void SpeedButton1Click();  // working folder choice
+  void RepairIndexClick();   // "REPAIR INDEX" — filled by the maintenance
+  void RepairTableClick();   // "REPAIR TABLE" — filled by the maintenance
+  // Timers.
+  void Timer1Timer();  // disc progress display — filled by the disc step
+  void Timer2Timer();  // weekly scheduler — filled by the scheduler
+  void Timer3Timer();  // immediate repaint
+  // Disc panel — filled by the disc panel work, except the two plain display rules.
+  void bAbortClick();
+  void bBurnClick();
+  void cbDrivesChange();
+  void cbSpeedDropDown();
+  void sCacheSizeChange();
+  void cImportSessionClick();
+  void cBootableClick();
+
+ public:
+  // The window events.
+  void FormCreate();
+  void FormShow();
+  void FormClose();
+  // Disc panel start (shown step 3); false when the disc layer could not be started, which ends
+  // the show. Filled by the disc panel work; until then there is no disc layer to start.
+  bool StartDiscPanel();
+  // Disc options save (first step of closing). Filled by the disc panel work.
+  void SaveDiscOptions();
+  void ShowWebPanel(QTextBrowser* browser);
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildControls();
+  void buildGrids();
+  void buildMenusAndTray();
+  void bindSettings();
+  void syncCurrentFromDataset(int row);
+  void trayActivated(QSystemTrayIcon::ActivationReason reason);
+
+  MainData data_;
+  std::unique_ptr<ui::Dialogs> ownDialogs_;
+  std::unique_ptr<ui::Clock> ownClock_;
+  ui::Dialogs* dialogs_ = nullptr;
+  ui::Clock* clock_ = nullptr;
+  i18n::QueryLanguageTable language_{data_.ADOQueryLanguage};
+  std::vector<QObject*> observers_;  // bound models and controls, destroyed before data_
+  bool syncing_ = false;
+};
+
+}  // namespace orv::app

@@ -1,0 +1,45 @@
+// TFormMain: creation, closing, and the handlers of the working folder, the connection dialog
+// and the translation editor.
+#include "app/core/startup.h"
+#include "app/shell/working_folder.h"
+#include "app/window/form_language.h"
+#include "app/window/form_main.h"
+#include "app/window/form_sql_connect.h"
+
+namespace orv::app {
+
+void TFormMain::FormCreate() {
+  Label10->clear();
+  Label11->clear();
+  const CreateOutcome outcome = CreateSteps(data_, *dialogs_);
+  if (outcome.reached == CreateReached::Connected) eVolLabel->setText(shortDateToday());
+}
+
+void TFormMain::FormClose() {
+  SaveDiscOptions();
+  CloseSteps(data_, *dialogs_);
+}
+
+void TFormMain::SpeedButton1Click() {
+  runHandler([this] {
+    const std::optional<std::string> chosen = dialogs_->choose_folder();
+    if (!chosen) return;
+    dal::Table& system = data_.ADOTableSystem;
+    if (system.state() != dal::DataSetState::Edit && system.state() != dal::DataSetState::Insert) system.edit();
+    system.field("Temp_Dizini").set_string(shell::working_folder_text(*chosen));
+    system.post();
+  });
+}
+
+void TFormMain::BitBtn5Click() {
+  TFormSQLConnect dialog(*this);
+  dialog.exec();
+}
+
+void TFormMain::BitBtn3Click() {
+  std::unique_ptr<TFormLanguage> editor;
+  if (!runHandler([&] { editor = std::make_unique<TFormLanguage>(*this); })) return;
+  editor->exec();
+}
+
+}  // namespace orv::app
