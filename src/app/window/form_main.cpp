@@ -509,8 +509,5 @@ void TFormMain::sCacheSizeChange() { Label3->setText(QString::number(sCacheSize-
 
 void TFormMain::cImportSessionClick() { eSession->setEnabled(cImportSession->isChecked()); }
 
-void TFormMain::BitBtn2Click() {}
-void TFormMain::RepairIndexClick() {}
-void TFormMain::RepairTableClick() {}
 
 }  // namespace orv::app
