@@ -35,7 +35,7 @@ TSCSIDevice::TSCSIDevice() {
   }
 }
 
-TSCSIDevice::~TSCSIDevice() = default;
+TSCSIDevice::~TSCSIDevice() { DropEvent(); }
 
 bool TSCSIDevice::ASPIInitialized() const { return ASPILoaded(); }
 
@@ -68,7 +68,7 @@ int TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int Timeout) {
   EventPort& events = Events();
   void* event = nullptr;
   if (Request.SRB_Flags & SRB_EVENT_NOTIFY) {
-    event = events.CreateEvent();
+    event = CommandEvent();
     if (event != nullptr) events.ResetEvent(event);
   }
   Request.SRB_PostProc = event;
@@ -86,7 +86,16 @@ int TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int Timeout) {
   } else {
     (void)SendASPI32Command(&Request);
   }
-  if (event != nullptr && status.load() == SS_PENDING) (void)events.WaitForEvent(event, limit);
+  if (event != nullptr && status.load() == SS_PENDING) {
+    // The event is shared by this device's commands: the previous command may signal it
+    // after its status was seen, while this one is pending. That stale signal is consumed
+    // and the wait repeated, once.
+    bool signalled = events.WaitForEvent(event, limit);
+    if (signalled && status.load() == SS_PENDING) {
+      events.ResetEvent(event);
+      if (status.load() == SS_PENDING) (void)events.WaitForEvent(event, limit);
+    }
+  }
 
   const std::uint8_t final_status = status.load();
   if (final_status != SS_COMP && final_status != SS_PENDING) {
@@ -96,14 +105,29 @@ int TSCSIDevice::ExecuteCommand(SRB_ExecSCSICmd& Request, int Timeout) {
   }
   if (final_status == SS_PENDING) {
     AbortRequest(Request);
-    if (event != nullptr) events.CloseEvent(event);
+    // A layer that completes the aborted request late must not signal the next command.
+    if (event != nullptr) DropEvent();
     status.store(SS_ERR);
     Request.SRB_HaStat = HASTAT_TIMEOUT;
-  } else if (event != nullptr) {
-    events.CloseEvent(event);
   }
   Request.SRB_PostProc = nullptr;
   return 1;
+}
+
+void* TSCSIDevice::CommandEvent() {
+  EventPort& events = Events();
+  if (FEvent != nullptr && FEventPort != &events) DropEvent();  // the port was exchanged
+  if (FEvent == nullptr) {
+    FEvent = events.CreateEvent();
+    FEventPort = FEvent != nullptr ? &events : nullptr;
+  }
+  return FEvent;
+}
+
+void TSCSIDevice::DropEvent() {
+  if (FEvent != nullptr && FEventPort != nullptr) FEventPort->CloseEvent(FEvent);
+  FEvent = nullptr;
+  FEventPort = nullptr;
 }
 
 void TSCSIDevice::AbortRequest(SRB_ExecSCSICmd& Request) {

@@ -30,6 +30,7 @@
 namespace orv::scsi {
 
 class TSCSIDevice;
+class EventPort;
 
 // The multi-line text control that receives debug lines (not owned).
 class TDebugWindow {
@@ -219,6 +220,10 @@ class TSCSIDevice {
   static SRB_ExecSCSICmd NewRequest(std::uint8_t Flags, std::uint8_t CDBLen, std::uint32_t BufLen,
                                     std::uint8_t* Buffer);
   bool Run(SRB_ExecSCSICmd& Request, int Timeout);  // ExecuteCommand, true on status 1
+  // The completion event of this device's commands, created on first use and kept until
+  // the device goes or a command times out; nullptr when none can be made.
+  void* CommandEvent();
+  void DropEvent();
 
   std::uint8_t FHaId = 254, FTarget = 254, FLun = 254;
   int FAdapterCount = 0;
@@ -255,6 +260,8 @@ class TSCSIDevice {
   bool FLinkSizeQuirk = false;
   bool FSlowReadyQuirk = false;
   bool FCloseSessionImmed = true;
+  void* FEvent = nullptr;          // completion event, reused by every command
+  EventPort* FEventPort = nullptr;  // the port that made FEvent
 
   // Scratch buffers, one per purpose.
   std::array<std::uint8_t, 512> FModePageBuffer{};

@@ -306,9 +306,17 @@ TEST_F(DeviceTest, ExecuteAddressesTheRequestAndPutsTheLunIntoTheCdb) {
   EXPECT_EQ(layer.seen[0].lun, 3);
   EXPECT_EQ(layer.seen[0].senselen, 14);
   EXPECT_EQ(layer.seen[0].cdb[1], 0x61);  // lun 3 in bits 5-7, Immed kept
-  EXPECT_EQ(clock.created, 1);
-  EXPECT_EQ(clock.closed, 1);
   EXPECT_TRUE(clock.waits.empty());  // completed at once: no wait
+  // One completion event serves every command of the device and goes with it.
+  const int created = clock.created;
+  EXPECT_LE(created, 1);
+  EXPECT_EQ(clock.closed, 0);
+  EXPECT_EQ(device->ExecuteCommand(r, 1000), 1);
+  EXPECT_EQ(layer.seen.size(), 2u);
+  EXPECT_EQ(clock.created, created);
+  EXPECT_EQ(clock.closed, 0);
+  device.reset();
+  EXPECT_EQ(clock.closed, 1);
 }
 
 TEST_F(DeviceTest, OpcodeFFIsNeverSent) {
@@ -339,7 +347,44 @@ TEST_F(DeviceTest, NeverCompletingCommandIsAbortedAfterTheTenSecondFloor) {
   EXPECT_EQ(r.SRB_HaStat, 9);
   EXPECT_EQ(device->LastError(), "");
   EXPECT_TRUE(lines.empty());  // a time-out writes no line
-  EXPECT_EQ(clock.closed, clock.created);
+  // The aborted request's event is closed; the next command gets a fresh one.
+  EXPECT_EQ(clock.closed, 1);
+  const int created = clock.created;
+  layer.leave_pending = false;
+  EXPECT_TRUE(device->TestUnitReady(5000));
+  EXPECT_EQ(clock.created, created + 1);
+}
+
+TEST_F(DeviceTest, LateSignalOfTheEarlierCommandDoesNotEndThisOne) {
+  SelectDrive();
+  layer.leave_pending = true;
+  SRB_ExecSCSICmd r;
+  std::memset(&r, 0, sizeof r);
+  r.SRB_Flags = 0x40;
+  r.SRB_CDBLen = 6;
+  r.CDBByte[0] = 0x00;
+  int wakes = 0;
+  clock.completed = [&] {
+    // The first wake-up is the earlier command's signal; then this request completes.
+    if (++wakes == 2) r.SRB_Status = SS_COMP;
+    return true;
+  };
+  EXPECT_EQ(device->ExecuteCommand(r, 5000), 1);
+  EXPECT_EQ(wakes, 2);
+  EXPECT_EQ(r.SRB_Status, SS_COMP);
+  EXPECT_EQ(layer.aborts, 0);
+  EXPECT_EQ(clock.waits, (std::vector<std::uint32_t>{10000, 10000}));
+  // A request that stays pending past both wake-ups is still aborted.
+  clock.completed = [] { return true; };
+  clock.waits.clear();
+  SRB_ExecSCSICmd s;
+  std::memset(&s, 0, sizeof s);
+  s.SRB_Flags = 0x40;
+  s.SRB_CDBLen = 6;
+  EXPECT_EQ(device->ExecuteCommand(s, 5000), 1);
+  EXPECT_EQ(clock.waits.size(), 2u);
+  EXPECT_EQ(layer.aborts, 1);
+  EXPECT_EQ(s.SRB_HaStat, 9);
 }
 
 TEST_F(DeviceTest, LongerTimeoutsAreKept) {

@@ -211,10 +211,82 @@ TEST_F(VRecorderTest, MultiSessionWithTheLeadOutLeadInGap) {
   EXPECT_EQ(toc[9], msf / 4500);
   EXPECT_EQ(toc[10], (msf / 75) % 60);
   EXPECT_EQ(toc[11], msf % 75);
-  // Another process sees the same disc.
+  // Another process sees the same disc: both sessions, their data and the next address.
   reload_();
   device_->SetDeviceID(device_->Devices()[0]);
+  EXPECT_EQ(Errors(), "");
   EXPECT_EQ(device_->GetLastSessionNumber(), 2);
+  ASSERT_TRUE(device_->ReadTrackInformation(255));
+  EXPECT_EQ(device_->TrackInformationWord(12), second + 40 + 2250 + 4500 + 150);
+  ASSERT_TRUE(device_->Read10(second + 39, 1, 2048, sector.data()));
+  EXPECT_EQ(sector[0], 100 + 39);
+  ASSERT_TRUE(device_->Read10(0, 1, 2048, sector.data()));
+  EXPECT_EQ(sector[0], 1);
+  std::uint8_t toc_after[254] = {};
+  ASSERT_TRUE(device_->ReadTOC(0, toc_after, true, 2, 254, 0));
+  EXPECT_EQ(std::vector<std::uint8_t>(toc_after, toc_after + 254), std::vector<std::uint8_t>(toc, toc + 254));
+  EXPECT_EQ(fs::file_size(Image()), (second + 40) * 2048ull);
+}
+
+TEST_F(VRecorderTest, ProcessKilledMidWriteLosesWhatFollowedTheLastFlush) {
+  // A killed process leaves on disk what was written and persisted until then: the state is
+  // taken by copying the image and its layout file at that moment.
+  auto snapshot = [&](const char* name) {
+    fs::copy_file(Image(), Image(name), fs::copy_options::overwrite_existing);
+    fs::copy_file(Image() + ".vrec", Image(name) + ".vrec", fs::copy_options::overwrite_existing);
+  };
+  Start(Image() + " CD-R\n" + Image("open.iso") + " CD-R\n" + Image("synced.iso") + " CD-R\n");
+  device_->SetDeviceID(device_->Devices()[0]);
+  ASSERT_TRUE(device_->SetWriteParameters(false, true, DT_CDR));
+  auto first = Pattern(62, 1);
+  ASSERT_TRUE(device_->Write10(0, 31, 0x50, 31 * 2048, first.data()));
+  ASSERT_TRUE(device_->Write10(31, 31, 0x50, 31 * 2048, first.data() + 31 * 2048));
+  snapshot("open.iso");  // killed before any flush: only the opening write counts
+  ASSERT_TRUE(device_->SynchronizeCache(120000, false));
+  ASSERT_TRUE(device_->Write10(62, 31, 0x50, 31 * 2048, first.data()));
+  snapshot("synced.iso");  // killed after a flush and one more write
+  EXPECT_EQ(fs::file_size(Image("synced.iso")), 93u * 2048);
+
+  reload_();  // drive 0 ended normally, the other two were killed
+  EXPECT_EQ(Errors(), Image("open.iso") + ": 31 sectors written after the last flush are lost\n" +
+                          Image("synced.iso") + ": 31 sectors written after the last flush are lost\n");
+  device_->SetDeviceID(device_->Devices()[0]);
+  ASSERT_TRUE(device_->ReadTrackInformation(255));
+  EXPECT_EQ(device_->TrackInformationWord(12), 93u);
+
+  // The open track is still open (not read as a closed session) and continues at sector 31.
+  device_->SetDeviceID(device_->Devices()[1]);
+  ASSERT_TRUE(device_->GetDiscInformation());
+  EXPECT_EQ(device_->DiscInformation()[2] & 0x03, 1);  // incomplete
+  EXPECT_EQ(device_->GetLastSessionNumber(), 0);
+  ASSERT_TRUE(device_->ReadTrackInformation(255));
+  EXPECT_EQ(device_->TrackInformationWord(8), 0u);
+  EXPECT_EQ(device_->TrackInformationWord(12), 31u);
+
+  // The flushed part is kept; the stale tail is unreadable and cut off when writing resumes.
+  device_->SetDeviceID(device_->Devices()[2]);
+  ASSERT_TRUE(device_->ReadTrackInformation(255));
+  EXPECT_EQ(device_->TrackInformationWord(12), 62u);
+  std::vector<std::uint8_t> sector(2048);
+  ASSERT_TRUE(device_->Read10(61, 1, 2048, sector.data()));
+  EXPECT_EQ(sector[0], 1 + 61);
+  EXPECT_FALSE(device_->Read10(62, 1, 2048, sector.data()));
+  EXPECT_FALSE(device_->Write10(93, 1, 0x50, 2048, first.data()));
+  ASSERT_TRUE(device_->SetWriteParameters(false, true, DT_CDR));
+  auto resumed = Pattern(5, 200);
+  ASSERT_TRUE(device_->Write10(62, 5, 0x50, 5 * 2048, resumed.data()));
+  EXPECT_EQ(fs::file_size(Image("synced.iso")), 67u * 2048);
+  ASSERT_TRUE(device_->SynchronizeCache(120000, false));
+  ASSERT_TRUE(device_->CloseTrackSession(false, true));
+  reload_();  // only the disc that was written again has lost its stale tail
+  EXPECT_EQ(Errors(), Image("open.iso") + ": 31 sectors written after the last flush are lost\n");
+  device_->SetDeviceID(device_->Devices()[2]);
+  EXPECT_EQ(device_->GetLastSessionNumber(), 1);
+  ASSERT_TRUE(device_->Read10(66, 1, 2048, sector.data()));
+  EXPECT_EQ(sector[0], 200 + 4);
+  const std::string image = orv::test::read_file(Image("synced.iso"));
+  ASSERT_EQ(image.size(), 67u * 2048);
+  EXPECT_EQ(static_cast<std::uint8_t>(image[62 * 2048]), 200);
 }
 
 TEST_F(VRecorderTest, WritesOnlyAtTheNextWritableAddress) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -63,6 +64,12 @@ VirtualDrive::VirtualDrive(DriveConfig config) : config_(std::move(config)) {
   busy_left_ = config_.busy;
   hangs_left_ = config_.hang_opcode ? config_.hang_count : 0;
   LoadState();
+}
+
+VirtualDrive::~VirtualDrive() {
+  // A process that ends normally leaves the drive flushed.
+  (void)Persist();
+  CloseImage();
 }
 
 std::uint16_t VirtualDrive::Profile() const { return static_cast<std::uint16_t>(config_.profile); }
@@ -162,7 +169,7 @@ void VirtualDrive::Execute(Request& r) {
     case 0x1E: return Complete(r, nullptr, 0);
     case 0x28: return Read(r);
     case 0x2A: return Write(r);
-    case 0x35: return Complete(r, nullptr, 0);
+    case 0x35: return SynchronizeCache(r);
     case 0x43: return ReadTOC(r);
     case 0x46: return GetConfiguration(r);
     case 0x51: return ReadDiscInformation(r);
@@ -524,7 +531,10 @@ void VirtualDrive::ReserveTrack(Request& r) {
   t.size = size;
   t.reserved = true;
   d.tracks.push_back(t);
-  if (!simulating_) SaveState();
+  if (!simulating_) {
+    dirty_ = true;
+    if (!Persist()) return Fail(r, MEDIUM_ERROR, 0x0C, 0x00);
+  }
   Complete(r, nullptr, 0);
 }
 
@@ -553,29 +563,46 @@ void VirtualDrive::Write(Request& r) {
       t = &d.tracks.back();
     }
   }
+  const bool new_track = t != nullptr && t->written == 0 && !t->reserved;
   if (!simulating_) {
-    const int fd = ::open(config_.image.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = WritableImage();
     bool ok = fd >= 0;
+    int error = ok ? 0 : errno;
     std::uint64_t done = 0;
     const std::uint64_t total = std::uint64_t{blocks} * kSector;
     while (ok && done < total) {
       const ssize_t n = ::pwrite(fd, r.SRB_BufPointer + done, total - done,
                                  static_cast<off_t>(std::uint64_t{lba} * kSector + done));
-      if (n <= 0) ok = false;
-      else done += static_cast<std::uint64_t>(n);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        error = n < 0 ? errno : ENOSPC;
+      } else {
+        done += static_cast<std::uint64_t>(n);
+      }
     }
-    if (fd >= 0) ::close(fd);
     if (!ok) {
-      load_error_ = "cannot write " + config_.image;
-      if (t != nullptr && t->written == 0 && !t->reserved) d.tracks.pop_back();
+      load_error_ = "cannot write " + config_.image + ": " + std::strerror(error);
+      CloseImage();
+      if (new_track) d.tracks.pop_back();
       return Fail(r, MEDIUM_ERROR, 0x0C, 0x00);
     }
   }
   if (t != nullptr) {
     t->written += blocks;
     if (!t->reserved) t->size = t->written;
-    if (!simulating_) SaveState();
+    if (!simulating_) {
+      dirty_ = true;
+      // A later process must see that a track was opened: without it an image with no
+      // persisted track reads as a closed session.
+      if (new_track && !Persist()) return Fail(r, MEDIUM_ERROR, 0x0C, 0x00);
+    }
   }
+  Complete(r, nullptr, 0);
+}
+
+void VirtualDrive::SynchronizeCache(Request& r) {
+  if (!simulating_ && !Persist()) return Fail(r, MEDIUM_ERROR, 0x0C, 0x00);
   Complete(r, nullptr, 0);
 }
 
@@ -628,7 +655,10 @@ void VirtualDrive::CloseTrackSession(Request& r) {
   } else {
     return Fail(r, ILLEGAL_REQUEST, 0x24, 0x00);
   }
-  if (!simulating_) SaveState();
+  if (!simulating_) {
+    dirty_ = true;
+    if (!Persist()) return Fail(r, MEDIUM_ERROR, 0x0C, 0x00);
+  }
   Complete(r, nullptr, 0);
 }
 
@@ -673,6 +703,7 @@ void VirtualDrive::LoadState() {
     }
     if (ok) {
       disc_ = d;
+      NoteStaleTail();
       return;
     }
     load_error_ = "damaged state file " + state_path + "; the disc reads as its image alone";
@@ -689,7 +720,60 @@ void VirtualDrive::LoadState() {
   disc_.complete = config_.closed;
 }
 
-void VirtualDrive::SaveState() {
+void VirtualDrive::NoteStaleTail() {
+  if (config_.profile == Profile::DVDRAM) return;  // random access: the image is the data
+  std::uint64_t recorded_end = 0;
+  for (const Track& t : disc_.tracks)
+    recorded_end = std::max<std::uint64_t>(recorded_end, (std::uint64_t{t.start} + t.written) * kSector);
+  struct stat st {};
+  if (::stat(config_.image.c_str(), &st) != 0 || static_cast<std::uint64_t>(st.st_size) <= recorded_end) return;
+  stale_from_ = recorded_end;
+  load_error_ = config_.image + ": " + std::to_string((static_cast<std::uint64_t>(st.st_size) - recorded_end + kSector - 1) / kSector) +
+                " sectors written after the last flush are lost";
+}
+
+bool VirtualDrive::DropStaleTail(int fd) {
+  if (!stale_from_) return true;
+  if (::ftruncate(fd, static_cast<off_t>(*stale_from_)) != 0) {
+    load_error_ = "cannot truncate " + config_.image + ": " + std::strerror(errno);
+    return false;
+  }
+  stale_from_.reset();
+  return true;
+}
+
+int VirtualDrive::WritableImage() {
+  if (image_fd_ >= 0) return image_fd_;
+  const int fd = ::open(config_.image.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return -1;
+  if (!DropStaleTail(fd)) {
+    ::close(fd);
+    return -1;
+  }
+  image_fd_ = fd;
+  return fd;
+}
+
+void VirtualDrive::CloseImage() {
+  if (image_fd_ >= 0) ::close(image_fd_);
+  image_fd_ = -1;
+}
+
+bool VirtualDrive::Persist() {
+  CloseImage();
+  if (!dirty_) return true;
+  if (stale_from_) {
+    // The layout is about to be saved without the stale sectors: cut them off first.
+    const int fd = WritableImage();
+    CloseImage();
+    if (fd < 0) return false;
+  }
+  if (!SaveState()) return false;
+  dirty_ = false;
+  return true;
+}
+
+bool VirtualDrive::SaveState() {
   const std::string path = config_.image + ".vrec";
   const std::string tmp = path + ".tmp";
   {
@@ -700,12 +784,17 @@ void VirtualDrive::SaveState() {
     for (const Track& t : disc_.tracks)
       out << "track " << t.session << ' ' << t.start << ' ' << t.size << ' ' << t.written << ' ' << (t.reserved ? 1 : 0)
           << ' ' << (t.closed ? 1 : 0) << '\n';
+    out.flush();
     if (!out) {
       load_error_ = "cannot write " + tmp;
-      return;
+      return false;
     }
   }
-  if (std::rename(tmp.c_str(), path.c_str()) != 0) load_error_ = "cannot replace " + path;
+  if (std::rename(tmp.c_str(), path.c_str()) != 0) {
+    load_error_ = "cannot replace " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace orv::vrec

@@ -5,10 +5,18 @@
 // "<image>.vrec" so that a later process sees the sessions written before. A missing image
 // is a blank disc; an image without a state file is one closed session (appendable, or
 // finalized with closed=1).
+//
+// Writes go straight to the image (no buffering in this process); the layout is persisted when
+// it changes in a way a later process must see: RESERVE TRACK, the first write of a new track,
+// CLOSE TRACK/SESSION, SYNCHRONIZE CACHE and the drive's destruction. Sectors a killed process
+// wrote after the last of these are lost, as on a drive that never flushed: a later process
+// reads the next writable address from the persisted layout and the stale tail of the image
+// is cut off before the disc is written again.
 // Threading: not thread-safe; the ASPI entry serialises every call.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +44,9 @@ struct DiscState {
 class VirtualDrive {
  public:
   explicit VirtualDrive(DriveConfig config);
+  ~VirtualDrive();
+  VirtualDrive(const VirtualDrive&) = delete;
+  VirtualDrive& operator=(const VirtualDrive&) = delete;
 
   const DriveConfig& Config() const { return config_; }
   // Executes the request's CDB and sets SRB_Status, SRB_TargStat and the sense area.
@@ -71,6 +82,7 @@ class VirtualDrive {
   void Write(Request& r);
   void Read(Request& r);
   void CloseTrackSession(Request& r);
+  void SynchronizeCache(Request& r);
   void SetCDSpeed(Request& r);
   void ReadBufferCapacity(Request& r);
   void StartStop(Request& r);
@@ -82,7 +94,16 @@ class VirtualDrive {
   Track* OpenTrack(DiscState& d);
   std::uint32_t InvisibleStart(DiscState& d);
   void LoadState();
-  void SaveState();
+  // After loading a layout: notes image bytes beyond every track's written sectors.
+  void NoteStaleTail();
+  [[nodiscard]] bool SaveState();
+  // Saves the layout if it changed since the last save and closes the image.
+  [[nodiscard]] bool Persist();
+  // The image opened for writing (kept open while a track streams), -1 on failure.
+  int WritableImage();
+  void CloseImage();
+  // Cuts off sectors that a killed process wrote after the last persisted layout.
+  [[nodiscard]] bool DropStaleTail(int fd);
   std::uint16_t Profile() const;
   bool TestWriteMode() const { return (write_params_[2] & 0x10) != 0; }
 
@@ -100,6 +121,9 @@ class VirtualDrive {
   std::uint32_t hangs_left_ = 0;
   std::vector<std::string> log_;
   std::string load_error_;
+  int image_fd_ = -1;
+  bool dirty_ = false;               // the layout changed since it was last saved
+  std::optional<std::uint64_t> stale_from_;  // image bytes from here on are unrecorded
 };
 
 }  // namespace orv::vrec
