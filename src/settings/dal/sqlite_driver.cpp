@@ -475,7 +475,9 @@ class SqliteConnection : public Connection {
 
   // Refuses unknown columns and texts longer than their column, before anything is written.
   static void check_values(const TableInfo& info, const std::vector<std::pair<std::string, Value>>& values) {
-    for (const auto& [name, value] : values) {
+    for (const auto& entry : values) {
+      const std::string& name = entry.first;
+      const Value& value = entry.second;
       auto col = std::find_if(info.columns.begin(), info.columns.end(),
                               [&](const ColumnInfo& c) { return same_name(c.name, name); });
       if (col == info.columns.end()) throw ProviderError("table " + info.name + " has no column named " + name);
