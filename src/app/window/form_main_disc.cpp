@@ -77,19 +77,20 @@ backup::DiscTexts Texts() {
 // Opening the speed list rebuilds it first (cbSpeedDropDown).
 class SpeedDropDownFilter final : public QObject {
  public:
-  SpeedDropDownFilter(TFormMain& w, QObject* parent) : QObject(parent), w_(w) {}
+  SpeedDropDownFilter(TFormMain& w, QComboBox* combo, QObject* parent) : QObject(parent), w_(w), combo_(combo) {}
   bool eventFilter(QObject* watched, QEvent* event) override {
-    if (watched == w_.cbSpeed && w_.cbSpeed->isEnabled()) {
-      const bool opens = event->type() == QEvent::MouseButtonPress ||
-                         (event->type() == QEvent::KeyPress && w_.cbSpeed->hasFocus() &&
-                          (static_cast<QKeyEvent*>(event)->modifiers() & Qt::AltModifier));
-      if (opens) w_.cbSpeedDropDown();
-    }
+    // Only the combo box's own pointer is read until it opens: events also arrive while the
+    // window is being taken down.
+    if (watched != combo_) return false;
+    const bool opens = event->type() == QEvent::MouseButtonPress ||
+                       (event->type() == QEvent::KeyPress && (static_cast<QKeyEvent*>(event)->modifiers() & Qt::AltModifier));
+    if (opens && combo_->isEnabled()) w_.cbSpeedDropDown();
     return false;
   }
 
  private:
   TFormMain& w_;
+  QComboBox* combo_;
 };
 
 class DiscHostObject final : public QObject {
@@ -100,7 +101,7 @@ class DiscHostObject final : public QObject {
     host.view = std::make_unique<WindowDiscView>(window);
     host.step = std::make_unique<backup::DiscStep>(host.DiscBurner1, host.options, *host.view, &Texts,
                                                    backup::DiscLog(backup::DiscLog::DefaultFile()));
-    window.cbSpeed->installEventFilter(new SpeedDropDownFilter(window, this));
+    window.cbSpeed->installEventFilter(new SpeedDropDownFilter(window, window.cbSpeed, this));
   }
   ~DiscHostObject() override { host.step.reset(); }
   DiscHost host;

@@ -1,0 +1,336 @@
+// The disc panel and the disc step in the real main window, offscreen, on a private installation
+// with the local server engine and the virtual recorder: the panel's start-up and the options file
+// through show, restore from the tray and close; and a scheduled run end to end, from the tick
+// to two sessions on a virtual CD-R read back by xorriso.
+#include <QSignalSpy>
+#include <QTest>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <map>
+#include <sstream>
+#include <variant>
+
+#include "app/core/startup.h"
+#include "app/ports/clock.h"
+#include "app/ports/scripted_dialogs.h"
+#include "app/window/dataset_model.h"
+#include "app/window/form_main.h"
+#include "app/window/form_main_disc.h"
+#include "backup/disc/disc_options.h"
+#include "i18n/messages.h"
+#include "platform/profile.h"
+#include "scsi/aspi_layer.h"
+#include "scsi/platform.h"
+#include "server/statement.h"
+#include "settings/connection/server_connection.h"
+#include "settings/dal/connection.h"
+#include "settings/dal/datetime.h"
+#include "settings/store/schedule.h"
+#include "started_env.h"
+
+using orv::app::TFormMain;
+using orv::ui::ScriptedDialogs;
+namespace fs = std::filesystem;
+
+namespace {
+
+// No /dev/sr* drive of the machine takes part: the virtual recorder is the only one.
+class NoDrives : public orv::scsi::KernelPort {
+ public:
+  bool IsCDDrive(int) override { return false; }
+  int OpenDrive(int) override { return -1; }
+  void CloseDrive(int) override {}
+  bool SendPassThrough(int, orv::scsi::PassThrough&) override { return false; }
+  bool GetAddress(int, orv::scsi::ScsiAddress&) override { return false; }
+};
+
+// 2026-12-09 is a Wednesday (day index 4).
+orv::dal::DateTime wednesday(int h, int m, int s) { return orv::dal::encode_date_time({2026, 12, 9, h, m, s, 0}); }
+
+std::string run(const std::string& command) {
+  const auto r = orv::test::run_command(command);
+  return std::to_string(r.exit_code) + "\n" + r.output;
+}
+
+}  // namespace
+
+class WindowDiscTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init();
+  void cleanup();
+  void panelStartsWithRecorderSpeedsAndDriveLabel();
+  void unknownSpeedAndRecorderSelectTheFirstItem();
+  void restoreFromTrayLoadsTheFileOverThePanel();
+  void bootableAsksForTheImageAndUntickedWhenCancelled();
+  void scheduledRunWritesTwoSessionsEndToEnd();
+
+ private:
+  void configureRecorder(const std::string& keys);
+  std::unique_ptr<orv::test::Installation> inst_;
+  NoDrives no_drives_;
+  fs::path old_cwd_;
+};
+
+void WindowDiscTest::init() {
+  orv::app::RegisterProviders();
+  inst_ = std::make_unique<orv::test::Installation>();
+  old_cwd_ = fs::current_path();
+  fs::current_path(orv::test::bin_dir());  // the layer is found in the current folder first
+  orv::scsi::SetKernelPort(&no_drives_);
+}
+
+void WindowDiscTest::cleanup() {
+  (void)orv::scsi::FreeASPI();
+  orv::scsi::SetKernelPort(nullptr);
+  ::unsetenv("ORVAKELL_VRECORDER");
+  fs::current_path(old_cwd_);
+  inst_.reset();
+}
+
+void WindowDiscTest::configureRecorder(const std::string& keys) {
+  const fs::path conf = inst_->env.work() / "vrecorder.conf";
+  orv::test::write_file(conf, "\"" + (inst_->env.work() / "disc.iso").string() + "\" CD-R " + keys + "\n");
+  ::setenv("ORVAKELL_VRECORDER", conf.c_str(), 1);
+}
+
+void WindowDiscTest::panelStartsWithRecorderSpeedsAndDriveLabel() {
+  inst_->local_server({"Alpha"});
+  configureRecorder("letter=R speeds=706,1411,2822");
+  orv::platform::ProfileFile options(orv::backup::OptionsFilePath());
+  options.write_string("Options", "CDSpeed", "8x");
+  ScriptedDialogs dialogs;
+  TFormMain w({&dialogs, nullptr});
+  std::vector<std::string> debug;
+  orv::app::discHost(w).DiscBurner1.OnDebugMessage = [&](orv::scsi::TSCSIDevice*, const std::string& m, uint8_t) {
+    debug.push_back(m);
+  };
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  QVERIFY(dialogs.boxes().empty());
+  QCOMPARE(w.cbDrives->count(), 1);
+  QVERIFY(w.cbDrives->currentText().startsWith("0:0:0,R: ORVAKELL"));
+  QCOMPARE(w.cbDrives->toolTip(), w.cbDrives->currentText());
+  QCOMPARE(w.lDrive->text(), QString::fromStdString(orv::i18n::messages().Drive_Str) + " R:");
+  QStringList speeds;
+  for (int i = 0; i < w.cbSpeed->count(); ++i) speeds << w.cbSpeed->itemText(i);
+  QCOMPARE(speeds, QStringList({"Max", "16x", "8x", "4x"}));
+  QCOMPARE(w.cbSpeed->currentText(), QString("8x"));
+  QVERIFY(!debug.empty());
+  QCOMPARE(QString::fromStdString(debug.front()), ">>> " + w.windowTitle());
+  QCOMPARE(w.Label3->text(), QString("4 MB"));
+  // The first close writes every key; the second write of speed and recorder keeps them last.
+  w.close();
+  const auto keys = options.keys("Options");
+  QCOMPARE(int(keys.size()), 17);
+  QCOMPARE(QString::fromStdString(keys.back()), QString("CDCins"));
+  QCOMPARE(QString::fromStdString(options.read_string("Options", "CDSpeed", "")), QString("8x"));
+  QCOMPARE(QString::fromStdString(options.read_string("Options", "VolumeLable", "")), w.shortDateToday());
+}
+
+void WindowDiscTest::unknownSpeedAndRecorderSelectTheFirstItem() {
+  inst_->local_server({"Alpha"});
+  configureRecorder("speeds=706,1411");
+  orv::platform::ProfileFile options(orv::backup::OptionsFilePath());
+  options.write_string("Options", "CDSpeed", "52x");
+  options.write_string("Options", "CDCins", "1:0:0,E: GONE RECORDER");
+  ScriptedDialogs dialogs;
+  TFormMain w({&dialogs, nullptr});
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  QCOMPARE(w.cbDrives->currentIndex(), 0);
+  QCOMPARE(w.cbSpeed->currentText(), QString("Max"));
+  QCOMPARE(w.lDrive->text(), QString::fromStdString(orv::i18n::messages().Drive_Str) + " :");  // no letter
+  QCOMPARE(QString::fromStdString(orv::app::discHost(w).DiscBurner1.DeviceID()), w.cbDrives->currentText());
+}
+
+void WindowDiscTest::restoreFromTrayLoadsTheFileOverThePanel() {
+  inst_->local_server({"Alpha"});
+  configureRecorder("");
+  orv::platform::ProfileFile options(orv::backup::OptionsFilePath());
+  options.write_string("Options", "CacheSize", "104857600");
+  options.write_string("Options", "VolumeLable", "OLDLABEL");
+  ScriptedDialogs dialogs;
+  orv::ui::FixedClock clock(wednesday(9, 0, 0));
+  TFormMain w({&dialogs, &clock});
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  orv::burner::TDiscBurner& b = orv::app::discHost(w).DiscBurner1;
+  QCOMPARE(b.CacheSize(), 104857600);
+  QCOMPARE(w.sCacheSize->value(), 64);
+  QCOMPARE(w.Label3->text(), QString("64 MB"));
+  QCOMPARE(QString::fromStdString(b.IdVolume), QString("OLDLABEL"));
+  QCOMPARE(w.eVolLabel->text(), w.shortDateToday());
+  w.cTestWrite->setChecked(true);
+  w.cEject->setChecked(true);
+  w.hideToTray();
+  clock.set(orv::dal::DateTime{wednesday(9, 0, 0).days + 1.0});  // restored the next day
+  w.showFromTray();
+  QVERIFY(!w.cTestWrite->isChecked());  // the file was loaded again over the tick
+  QVERIFY(!b.TestWrite());
+  QCOMPARE(w.eVolLabel->text(), w.shortDateToday());
+  w.cEject->setChecked(true);
+  w.close();
+  QCOMPARE(QString::fromStdString(options.read_string("Options", "EjectDisc", "")), QString("1"));
+  QCOMPARE(QString::fromStdString(options.read_string("Options", "TestWrite", "")), QString("0"));
+  QCOMPARE(QString::fromStdString(options.read_string("Options", "CacheSize", "")), QString("67108864"));
+  QCOMPARE(QString::fromStdString(options.read_string("Options", "VolumeLable", "")), w.shortDateToday());
+}
+
+void WindowDiscTest::bootableAsksForTheImageAndUntickedWhenCancelled() {
+  inst_->local_server({"Alpha"});
+  configureRecorder("");
+  ScriptedDialogs dialogs;
+  TFormMain w({&dialogs, nullptr});
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  w.ScrollBox->ensureWidgetVisible(w.cBootable);
+  w.Label2->setText("/images/old.img");
+  dialogs.answer_file(std::string("/images/boot.img"));
+  QTest::mouseClick(w.cBootable, Qt::LeftButton, {}, QPoint(8, w.cBootable->height() / 2));
+  QVERIFY(w.cBootable->isChecked());
+  QCOMPARE(w.Label2->text(), QString("/images/boot.img"));
+  const auto* request = std::get_if<orv::ui::FileRequest>(&dialogs.events().back());
+  QVERIFY(request != nullptr);
+  QCOMPARE(QString::fromStdString(request->filter), QString("All Image Files|*.IMG;*.IMA;*.BIN|All Files|*.*"));
+  QCOMPARE(QString::fromStdString(request->default_extension), QString("*.Img"));
+  QCOMPARE(QString::fromStdString(request->initial_file), QString("/images/old.img"));
+  QTest::mouseClick(w.cBootable, Qt::LeftButton, {}, QPoint(8, w.cBootable->height() / 2));  // untick: no dialog
+  QVERIFY(!w.cBootable->isChecked());
+  dialogs.answer_file(std::nullopt);
+  QTest::mouseClick(w.cBootable, Qt::LeftButton, {}, QPoint(8, w.cBootable->height() / 2));
+  QVERIFY(!w.cBootable->isChecked());  // cancelled
+  QCOMPARE(w.Label2->text(), QString("/images/boot.img"));
+  QVERIFY(dialogs.script_used_up());
+}
+
+void WindowDiscTest::scheduledRunWritesTwoSessionsEndToEnd() {
+  for (const char* tool : {"xorriso", "unzip"})
+    if (!orv::test::have_program(tool)) QSKIP("xorriso and unzip are needed");
+  inst_->local_server({"Sales", "Stock", "Extra"});
+  configureRecorder("");
+  // The zip engine beside the program, as installed.
+  fs::create_symlink(orv::test::bin_dir() / "libZipEngine179.so", inst_->env.home() / "libZipEngine179.so");
+  const fs::path folder = inst_->env.work() / "backups";
+  fs::create_directories(folder);
+
+  auto fill = [](const std::string& db, int rows) {
+    orv::dal::DataConnection c;
+    c.open(orv::settings::WindowsConnectionString());
+    c.execute(orv::server::use_statement(db));
+    c.execute("CREATE TABLE IF NOT EXISTS t (a INTEGER, b TEXT)");
+    for (int i = 0; i < rows; ++i) c.execute("INSERT INTO t VALUES (" + std::to_string(i) + ", '" + db + "')");
+    c.close();
+  };
+  fill("Sales", 40);
+  fill("Stock", 7);
+  fill("Extra", 3);
+  const orv::settings::DayColumns& day = orv::settings::day_columns(4);
+  auto schedule = [&](TFormMain& w, const std::string& db, int h, int m, bool on) {
+    orv::dal::Table& t = w.data().ADOTableDatabase;
+    QVERIFY(t.locate("Veri_Tabani_Adi", db));
+    t.edit();
+    t.field(day.time).set_date_time(orv::dal::encode_time(h, m));
+    t.field(day.flag).set_string(on ? "True" : "False");
+    t.field(day.zip).set_string("True");
+    t.field(day.disc).set_string("True");
+    t.post();
+  };
+  auto waitForDisc = [](TFormMain& w) {
+    return QTest::qWaitFor([&] { return !orv::app::discHost(w).step->Busy(); }, 120000);
+  };
+  auto extract = [&](const std::string& sector, const std::string& name) {
+    const fs::path out = inst_->env.work() / name;
+    const std::string r = run("xorriso -osirrox on -load sbsector " + sector + " -indev stdio:" +
+                              orv::test::shell_quote((inst_->env.work() / "disc.iso").string()) + " -extract / " +
+                              orv::test::shell_quote(out.string()) + " 2>&1");
+    return std::make_pair(out, r);
+  };
+  auto lastFile = [](TFormMain& w, const QString& db) {
+    const int name = w.DSDAtabase->columnOf("Veri_Tabani_Adi");
+    const int file = w.DSDAtabase->columnOf("Son_Yedek_Dosya_Adi");
+    for (int r = 0; r < w.DSDAtabase->rowCount(); ++r)
+      if (w.DSDAtabase->index(r, name).data().toString() == db) return w.DSDAtabase->index(r, file).data().toString();
+    return QString("<no row>");
+  };
+
+  std::map<std::string, std::string> first;
+  {
+    ScriptedDialogs dialogs;
+    orv::ui::FixedClock clock(wednesday(10, 0, 20));
+    TFormMain w({&dialogs, &clock});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    orv::dal::Table& system = w.data().ADOTableSystem;
+    if (system.empty())
+      system.append();
+    else
+      system.edit();
+    system.field("Temp_Dizini").set_string(folder.string() + "/");
+    system.post();
+    schedule(w, "Sales", 10, 0, true);
+    schedule(w, "Stock", 10, 0, true);
+    schedule(w, "Extra", 10, 0, true);
+    w.Timer2Timer();  // the scheduler's tick in the scheduled minute
+    QVERIFY(waitForDisc(w));
+    QStringList seen;
+    for (const auto& b : dialogs.boxes()) seen << QString::fromStdString(b.caption + " | " + b.text);
+    for (int i = 0; i < w.clBox->count(); ++i) seen << "queued " + w.clBox->item(i)->text();
+    QVERIFY2(dialogs.beeps() == 1, qPrintable(seen.join("\n")));
+    QVERIFY(!w.bAbort->isVisible());
+    QCOMPARE(lastFile(w, "Sales"), QString("Sales.zip"));
+    QCOMPARE(lastFile(w, "Stock"), QString("Stock.zip"));
+    QCOMPARE(w.pcd->value(), w.pcd->maximum());
+    for (const char* f : {"Sales.zip", "Stock.zip", "Extra.zip"}) {
+      first[f] = orv::test::read_file(folder / f);
+      const std::string t = run("unzip -t " + orv::test::shell_quote((folder / f).string()));
+      QVERIFY2(t.rfind("0\n", 0) == 0, t.c_str());
+    }
+    auto [out, r] = extract("0", "first");
+    QVERIFY2(r.rfind("0\n", 0) == 0, r.c_str());
+    for (const auto& [f, bytes] : first) QVERIFY2(orv::test::read_file(out / f) == bytes, f.c_str());
+    // The next window session imports the last session.
+    w.cImportSession->setChecked(true);
+    w.eSession->setText("1");
+    w.close();
+  }
+
+  fill("Sales", 25);  // changed contents, same file names
+  fill("Stock", 60);
+  std::string second_sector;
+  {
+    ScriptedDialogs dialogs;
+    orv::ui::FixedClock clock(wednesday(10, 5, 20));
+    TFormMain w({&dialogs, &clock});
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(int(orv::app::discHost(w).DiscBurner1.SessionToImport), 1);
+    schedule(w, "Sales", 10, 5, true);
+    schedule(w, "Stock", 10, 5, true);
+    schedule(w, "Extra", 10, 0, false);
+    w.Timer2Timer();
+    QVERIFY(waitForDisc(w));
+    QCOMPARE(dialogs.beeps(), 1);
+    second_sector = std::to_string(orv::app::discHost(w).DiscBurner1.SessionStart);
+    QVERIFY(second_sector != "0");
+    w.close();
+  }
+  const std::string sales = orv::test::read_file(folder / "Sales.zip");
+  const std::string stock = orv::test::read_file(folder / "Stock.zip");
+  QVERIFY(sales != first["Sales.zip"]);
+  QVERIFY(stock != first["Stock.zip"]);
+  auto [out2, r2] = extract(second_sector, "second");
+  QVERIFY2(r2.rfind("0\n", 0) == 0, r2.c_str());
+  QVERIFY(orv::test::read_file(out2 / "Sales.zip") == sales);
+  QVERIFY(orv::test::read_file(out2 / "Stock.zip") == stock);
+  QVERIFY(orv::test::read_file(out2 / "Extra.zip") == first["Extra.zip"]);  // carried forward
+  auto [out1, r1] = extract("0", "first-again");
+  QVERIFY2(r1.rfind("0\n", 0) == 0, r1.c_str());
+  for (const auto& [f, bytes] : first) QVERIFY2(orv::test::read_file(out1 / f) == bytes, f.c_str());
+  run("chmod -R u+w " + orv::test::shell_quote(inst_->env.work().string()));
+}
+
+QTEST_MAIN(WindowDiscTest)
+#include "window_disc_test.moc"
