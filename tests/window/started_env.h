@@ -3,6 +3,7 @@
 // server that cannot be reached).
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,9 +19,20 @@ struct Installation {
   TestEnv env;
   std::filesystem::path settings;  // ORVAKELL_HOME/Velmora.db ("" when not installed)
 
-  explicit Installation(bool with_settings = true) {
+  // The disc layer is the virtual recorder with no drive configured: it is found in the current
+  // folder first, so the window's disc panel starts as on a machine with the tool installed.
+  explicit Installation(bool with_settings = true) : old_cwd_(std::filesystem::current_path()) {
     if (with_settings) settings = install_shipped_settings(env.home());
+    write_file(env.work() / "recorders.conf", "");
+    ::setenv("ORVAKELL_VRECORDER", (env.work() / "recorders.conf").c_str(), 1);
+    std::filesystem::current_path(bin_dir());
   }
+  ~Installation() {
+    std::filesystem::current_path(old_cwd_);
+    ::unsetenv("ORVAKELL_VRECORDER");
+  }
+  Installation(const Installation&) = delete;
+  Installation& operator=(const Installation&) = delete;
   // Registers the local engine and makes the named databases on it.
   void local_server(const std::vector<std::string>& databases, int login_mode = 2) {
     const auto root = env.data() / "server";
@@ -46,6 +58,9 @@ struct Installation {
     auto v = sql_column(settings, "SELECT " + column + " FROM System");
     return v.empty() ? std::string("<no row>") : v.front();
   }
+
+ private:
+  std::filesystem::path old_cwd_;
 };
 
 }  // namespace orv::test

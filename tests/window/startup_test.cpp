@@ -243,8 +243,11 @@ void StartupTest::trayHideAndShowRepeatTheShownSteps() {
   QVERIFY(w.TrayShow->isEnabled());
   QVERIFY(!w.TrayHide->isEnabled());
 
-  // An edit of the table reaches the captions at the next show; the date is read again.
-  orv::test::sql_exec(inst.settings, "UPDATE Language_Tbl SET Language='Kapat' WHERE Degisken='CLOSE1'");
+  // The next show translates again, keyed by each caption's current text ("CLOSE1" shows "CLOSE"
+  // after the first pass), so a row for "CLOSE" reaches the button; the date is read again.
+  QCOMPARE(w.BitBtn1->text(), QString("CLOSE"));
+  orv::test::sql_exec(inst.settings,
+                      "INSERT OR REPLACE INTO Language_Tbl (Degisken, English, Language) VALUES ('CLOSE', 'CLOSE', 'Kapat')");
   clock.set(orv::dal::encode_date_time({2026, 12, 10, 8, 0, 0, 0}));
   w.TrayShow->trigger();
   QVERIFY(w.isVisible());
