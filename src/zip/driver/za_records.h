@@ -54,7 +54,7 @@ struct ZAFileSpecLine {
 };
 
 // Applies the line marks: a leading ">" recurses (0xFFFF), "|" does not (0); otherwise the
-// record's recurse value (low 16 bits). A "<" ends the specification and starts a password
+// record's recurse value (low 16 bits). A "<" ends the file name pattern and starts a password
 // (encrypt 0xFFFF); "<" followed by nothing or a blank means no encryption for the line.
 ZAFileSpecLine ParseAddSpecLine(const std::string& line, int32_t record_encrypt, int32_t record_recurse);
 
