@@ -2,9 +2,11 @@
 #include "zip/dirreader/zip_dir_reader.h"
 
 #include <algorithm>
+#include <limits>
 #include <new>
 
 #include "zip/dirreader/zip_end_record.h"
+
 
 namespace orv::zip {
 namespace {
@@ -217,7 +219,10 @@ int ReadZipDirectory(ZipSource& source, const ZipDirReaderOptions& options, cons
   Progress(events, ProgressType::EndOfBatch, std::string(), 0);
   if (events.Busy) events.Busy(false);
   if (result == 0) {
-    const std::int64_t data_start = static_cast<std::int64_t>(state.SFXOffset) + shift;
+    // A damaged directory can hold any offset: saturate instead of overflowing.
+    std::int64_t data_start = 0;
+    if (__builtin_add_overflow(static_cast<std::int64_t>(state.SFXOffset), shift, &data_start))
+      data_start = shift < 0 ? 0 : std::numeric_limits<std::int64_t>::max();
     state.SFXOffset = data_start < 0 ? 0 : static_cast<std::uint64_t>(data_start);
     state.ZipComment = ZipConvertText(end.comment, ZipNeedsOemConversion(options.CodePage, last_host, last_made_by), false);
     state.ok = true;
