@@ -6,7 +6,7 @@
 
 #include "app/ports/scripted_dialogs.h"
 #include "backup/run/archive_step.h"
-#include "backup/run/run_log.h"
+#include "backup/log/run_log.h"
 
 namespace orv::backup {
 namespace {

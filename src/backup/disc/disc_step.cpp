@@ -3,13 +3,13 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
+#include "backup/log/run_log.h"
 #include "platform/paths.h"
+#include "settings/dal/datetime.h"
 
 namespace orv::backup {
 
@@ -23,20 +23,6 @@ size_t Utf8Length(const std::string& s) {
   for (unsigned char c : s)
     if ((c & 0xC0) != 0x80) ++n;
   return n;
-}
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\\': out += "\\\\"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 std::string BareName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
@@ -70,26 +56,15 @@ DiscLog::DiscLog(std::filesystem::path file, std::function<std::tm()> now) : fil
   }
 }
 
-std::filesystem::path DiscLog::DefaultFile() { return platform::config_folder() / "backup-runs.log"; }
+std::filesystem::path DiscLog::DefaultFile() { return platform::config_folder() / RunLog::kFileName; }
 
 std::string DiscLog::Append(const std::string& path, const std::string& outcome, const std::string& error) const {
-  std::error_code ec;
-  std::filesystem::create_directories(file_.parent_path(), ec);
-  if (ec) return "Run log " + file_.string() + ": " + ec.message();
   const std::tm tm = now_();
-  char stamp[32];
-  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                tm.tm_hour, tm.tm_min, tm.tm_sec);
-  const std::string line = std::string(stamp) + "\tdisc\t\t" + Escape(BareName(path)) + "\t" + Escape(outcome) +
-                           "\t" + Escape(error.empty() ? path : error + " (" + path + ")") + "\n";
-  // One write with O_APPEND, as the run's own lines: lines of two processes never interleave.
-  const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return "Run log " + file_.string() + ": " + std::strerror(errno);
-  const ssize_t n = ::write(fd, line.data(), line.size());
-  const int saved = errno;
-  ::close(fd);
-  if (n != static_cast<ssize_t>(line.size())) return "Run log " + file_.string() + ": " + std::strerror(saved);
-  return {};
+  const dal::DateTime time = dal::encode_date_time(
+      {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, 0});
+  const auto failure = RunLog(file_).AppendFields(
+      time, {"disc", "", BareName(path), outcome, error.empty() ? path : error + " (" + path + ")"});
+  return failure.value_or("");
 }
 
 // ---- DiscStep ---------------------------------------------------------------------------------

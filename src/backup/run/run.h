@@ -43,7 +43,7 @@
 #include "app/ports/clock.h"
 #include "app/ports/dialogs.h"
 #include "backup/run/archive_step.h"
-#include "backup/run/run_log.h"
+#include "backup/log/run_log.h"
 #include "backup/run/run_view.h"
 #include "zip/archiver/zip_archiver.h"
 

@@ -1,11 +1,12 @@
-// The run log: one line per database handled by a backup run, appended to
-// <configuration folder>/backup-runs.log, so an operator can see next morning what happened at
-// night even when the run's boxes were closed unread.
+// The run log: one line per database handled by a backup run and per file of its disc step,
+// appended to <configuration folder>/backup-runs.log, so an operator can see next morning what
+// happened at night even when the run's boxes were closed unread.
 //
-// Line format (UTF-8, fields separated by a tab, one line per database):
+// Line format (UTF-8, fields separated by a tab, one line per database or disc file):
 //   YYYY-MM-DD HH:MM:SS <tab> how <tab> database <tab> file <tab> outcome <tab> error text
-// how: "scheduled" or "by hand". file: the bare name recorded as the last backup ("" when none).
-// outcome: one of the RunOutcome texts. Tabs, line breaks and backslashes inside a field are
+// how: "scheduled", "by hand" or "disc". file: the bare name recorded as the last backup ("" when
+// none), or the bare name of the disc file. outcome: one of the RunOutcome texts, or a disc
+// outcome (backup/disc/disc_step.h). Tabs, line breaks and backslashes inside a field are
 // written as \t, \n, \r and \\, so every line stays one record.
 //
 // Threading: user-interface thread only. Errors: Append returns the system's text when the
@@ -15,6 +16,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "settings/dal/driver.h"
 
@@ -39,6 +41,8 @@ struct RunLogLine {
 
 // The line as written, without its line break.
 std::string FormatRunLogLine(const RunLogLine& line);
+// A line of the time (whole seconds) and the given fields, escaped, without its line break.
+std::string FormatLogFields(dal::DateTime time, const std::vector<std::string>& fields);
 // A field with tab, CR, LF and backslash escaped.
 std::string EscapeRunLogField(const std::string& text);
 
@@ -51,6 +55,9 @@ class RunLog {
   const std::filesystem::path& file() const { return file_; }
   // Appends one line (the folder is created when missing). Returns the error text on failure.
   [[nodiscard]] std::optional<std::string> Append(const RunLogLine& line) const;
+  // Appends a line of the time and the given fields (FormatLogFields).
+  [[nodiscard]] std::optional<std::string> AppendFields(dal::DateTime time,
+                                                        const std::vector<std::string>& fields) const;
 
   static constexpr const char* kFileName = "backup-runs.log";
 

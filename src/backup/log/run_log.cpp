@@ -1,4 +1,4 @@
-#include "backup/run/run_log.h"
+#include "backup/log/run_log.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -36,26 +36,42 @@ std::string EscapeRunLogField(const std::string& text) {
   return out;
 }
 
-std::string FormatRunLogLine(const RunLogLine& line) {
+namespace {
+
+std::vector<std::string> Fields(const RunLogLine& line) {
+  return {line.scheduled ? "scheduled" : "by hand", line.database, line.file, RunOutcomeText(line.outcome),
+          line.error};
+}
+
+}  // namespace
+
+std::string FormatLogFields(dal::DateTime time, const std::vector<std::string>& fields) {
   // Whole seconds: the log reads like a clock, not like a stored value.
-  dal::DateTimeParts p = dal::decode_date_time(line.time);
+  dal::DateTimeParts p = dal::decode_date_time(time);
   p.millisecond = 0;
   std::string out = dal::format_date_time(dal::encode_date_time(p));
-  for (const std::string& field : {std::string(line.scheduled ? "scheduled" : "by hand"), line.database, line.file,
-                                   std::string(RunOutcomeText(line.outcome)), line.error}) {
+  for (const std::string& field : fields) {
     out += '\t';
     out += EscapeRunLogField(field);
   }
   return out;
 }
 
+std::string FormatRunLogLine(const RunLogLine& line) {
+  return FormatLogFields(line.time, Fields(line));
+}
+
 RunLog::RunLog() : file_(platform::config_folder() / kFileName) {}
 
 std::optional<std::string> RunLog::Append(const RunLogLine& line) const {
+  return AppendFields(line.time, Fields(line));
+}
+
+std::optional<std::string> RunLog::AppendFields(dal::DateTime time, const std::vector<std::string>& fields) const {
   std::error_code ec;
   std::filesystem::create_directories(file_.parent_path(), ec);
   if (ec) return "Run log " + file_.string() + ": " + ec.message();
-  const std::string text = FormatRunLogLine(line) + "\n";
+  const std::string text = FormatLogFields(time, fields) + "\n";
   // One write with O_APPEND: lines of two processes never interleave.
   const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0) return "Run log " + file_.string() + ": " + std::strerror(errno);
