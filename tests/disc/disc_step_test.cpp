@@ -312,5 +312,26 @@ TEST(FormatNumber, GroupsAndDecimals) {
   EXPECT_EQ(FormatNumber(4500.0, "\xE2\x80\xAF", ","), "4\xE2\x80\xAF" "500,00");
 }
 
+// Disc lines join the run's own lines in one file, in the run's format: how "disc", no database,
+// the bare file name, and the error with the full path (or the path alone).
+TEST(DiscLogLines, RunLogFormatWithEscapedFields) {
+  orv::test::TestEnv env;
+  const fs::path file = env.work() / "logs" / "backup-runs.log";
+  orv::test::write_file(env.work() / "keep", "");
+  const DiscLog log(file, [] {
+    std::tm tm{};
+    tm.tm_year = 126, tm.tm_mon = 11, tm.tm_mday = 9, tm.tm_hour = 3, tm.tm_min = 4, tm.tm_sec = 5;
+    return tm;
+  });
+  EXPECT_EQ(log.Append("/b/Sales.zip", kDiscFailed, "WRITER ERROR\tline\n2"), "");
+  EXPECT_EQ(log.Append("/b/a\\b.zip", kDiscCancelled, ""), "");
+  EXPECT_EQ(read_file(file),
+            "2026-12-09 03:04:05\tdisc\t\tSales.zip\tdisc write failed\tWRITER ERROR\\tline\\n2 (/b/Sales.zip)\n"
+            "2026-12-09 03:04:05\tdisc\t\ta\\\\b.zip\tdisc write cancelled\t/b/a\\\\b.zip\n");
+  // A log that cannot be written says why.
+  const DiscLog blocked(env.work() / "keep" / "backup-runs.log");
+  EXPECT_NE(blocked.Append("/b/Sales.zip", kDiscFailed, "x").find("Run log "), std::string::npos);
+}
+
 }  // namespace
 }  // namespace orv::backup

@@ -2,12 +2,16 @@
 // with the local server engine and the virtual recorder: the panel's start-up and the options file
 // through show, restore from the tray and close; and a scheduled run end to end, from the tick
 // to two sessions on a virtual CD-R read back by xorriso.
+#include <QLocale>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <map>
 #include <sstream>
 #include <variant>
@@ -54,6 +58,54 @@ std::string run(const std::string& command) {
   return std::to_string(r.exit_code) + "\n" + r.output;
 }
 
+// Adds rows to a table t of the database on the local server: the database's name, or with
+// `noise` > 0 that many pseudo-random hex digits, which zip keeps at about half their size.
+void fill(const std::string& db, int rows, size_t noise = 0) {
+  orv::dal::DataConnection c;
+  c.open(orv::settings::WindowsConnectionString());
+  c.execute(orv::server::use_statement(db));
+  c.execute("CREATE TABLE IF NOT EXISTS t (a INTEGER, b TEXT)");
+  std::mt19937 random(static_cast<unsigned>(std::hash<std::string>{}(db)));
+  for (int i = 0; i < rows; ++i) {
+    std::string b = db;
+    if (noise > 0) {
+      b.clear();
+      for (size_t k = 0; k < noise; ++k) b += "0123456789abcdef"[random() % 16];
+    }
+    c.execute("INSERT INTO t VALUES (" + std::to_string(i) + ", '" + b + "')");
+  }
+  c.close();
+}
+
+// Wednesday's backup of the database at h:m, zipped and written to disc; `on` ticks the backup.
+bool schedule(TFormMain& w, const std::string& db, int h, int m, bool on) {
+  const orv::settings::DayColumns& day = orv::settings::day_columns(4);
+  orv::dal::Table& t = w.data().ADOTableDatabase;
+  if (!t.locate("Veri_Tabani_Adi", db)) return false;
+  t.edit();
+  t.field(day.time).set_date_time(orv::dal::encode_time(h, m));
+  t.field(day.flag).set_string(on ? "True" : "False");
+  t.field(day.zip).set_string("True");
+  t.field(day.disc).set_string("True");
+  t.post();
+  return true;
+}
+
+// The working folder of the backup files.
+void setBackupFolder(TFormMain& w, const fs::path& folder) {
+  orv::dal::Table& system = w.data().ADOTableSystem;
+  if (system.empty())
+    system.append();
+  else
+    system.edit();
+  system.field("Temp_Dizini").set_string(folder.string() + "/");
+  system.post();
+}
+
+bool waitForDisc(TFormMain& w) {
+  return QTest::qWaitFor([&] { return !orv::app::discHost(w).step->Busy(); }, 120000);
+}
+
 }  // namespace
 
 class WindowDiscTest : public QObject {
@@ -66,6 +118,7 @@ class WindowDiscTest : public QObject {
   void restoreFromTrayLoadsTheFileOverThePanel();
   void bootableAsksForTheImageAndUntickedWhenCancelled();
   void scheduledRunWritesTwoSessionsEndToEnd();
+  void progressDisplayDuringWrite();
 
  private:
   void configureRecorder(const std::string& keys);
@@ -216,31 +269,9 @@ void WindowDiscTest::scheduledRunWritesTwoSessionsEndToEnd() {
   const fs::path folder = inst_->env.work() / "backups";
   fs::create_directories(folder);
 
-  auto fill = [](const std::string& db, int rows) {
-    orv::dal::DataConnection c;
-    c.open(orv::settings::WindowsConnectionString());
-    c.execute(orv::server::use_statement(db));
-    c.execute("CREATE TABLE IF NOT EXISTS t (a INTEGER, b TEXT)");
-    for (int i = 0; i < rows; ++i) c.execute("INSERT INTO t VALUES (" + std::to_string(i) + ", '" + db + "')");
-    c.close();
-  };
   fill("Sales", 40);
   fill("Stock", 7);
   fill("Extra", 3);
-  const orv::settings::DayColumns& day = orv::settings::day_columns(4);
-  auto schedule = [&](TFormMain& w, const std::string& db, int h, int m, bool on) {
-    orv::dal::Table& t = w.data().ADOTableDatabase;
-    QVERIFY(t.locate("Veri_Tabani_Adi", db));
-    t.edit();
-    t.field(day.time).set_date_time(orv::dal::encode_time(h, m));
-    t.field(day.flag).set_string(on ? "True" : "False");
-    t.field(day.zip).set_string("True");
-    t.field(day.disc).set_string("True");
-    t.post();
-  };
-  auto waitForDisc = [](TFormMain& w) {
-    return QTest::qWaitFor([&] { return !orv::app::discHost(w).step->Busy(); }, 120000);
-  };
   auto extract = [&](const std::string& sector, const std::string& name) {
     const fs::path out = inst_->env.work() / name;
     const std::string r = run("xorriso -osirrox on -load sbsector " + sector + " -indev stdio:" +
@@ -263,16 +294,10 @@ void WindowDiscTest::scheduledRunWritesTwoSessionsEndToEnd() {
     TFormMain w({&dialogs, &clock});
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    orv::dal::Table& system = w.data().ADOTableSystem;
-    if (system.empty())
-      system.append();
-    else
-      system.edit();
-    system.field("Temp_Dizini").set_string(folder.string() + "/");
-    system.post();
-    schedule(w, "Sales", 10, 0, true);
-    schedule(w, "Stock", 10, 0, true);
-    schedule(w, "Extra", 10, 0, true);
+    setBackupFolder(w, folder);
+    QVERIFY(schedule(w, "Sales", 10, 0, true));
+    QVERIFY(schedule(w, "Stock", 10, 0, true));
+    QVERIFY(schedule(w, "Extra", 10, 0, true));
     w.Timer2Timer();  // the scheduler's tick in the scheduled minute
     QVERIFY(waitForDisc(w));
     QStringList seen;
@@ -307,9 +332,9 @@ void WindowDiscTest::scheduledRunWritesTwoSessionsEndToEnd() {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     QCOMPARE(int(orv::app::discHost(w).DiscBurner1.SessionToImport), 1);
-    schedule(w, "Sales", 10, 5, true);
-    schedule(w, "Stock", 10, 5, true);
-    schedule(w, "Extra", 10, 0, false);
+    QVERIFY(schedule(w, "Sales", 10, 5, true));
+    QVERIFY(schedule(w, "Stock", 10, 5, true));
+    QVERIFY(schedule(w, "Extra", 10, 0, false));
     w.Timer2Timer();
     QVERIFY(waitForDisc(w));
     QCOMPARE(dialogs.beeps(), 1);
@@ -329,6 +354,58 @@ void WindowDiscTest::scheduledRunWritesTwoSessionsEndToEnd() {
   auto [out1, r1] = extract("0", "first-again");
   QVERIFY2(r1.rfind("0\n", 0) == 0, r1.c_str());
   for (const auto& [f, bytes] : first) QVERIFY2(orv::test::read_file(out1 / f) == bytes, f.c_str());
+  run("chmod -R u+w " + orv::test::shell_quote(inst_->env.work().string()));
+}
+
+// The status bar while the disc step of a scheduled run writes: the share of the track, the size
+// text in the locale's "#,##0.00" form, the cache fill and the CANCEL button. With ORV_SCREENSHOT
+// set, a picture of the window scrolled to the disc panel is saved there (and with
+// ORV_SCREENSHOT_WHOLE, one of the whole window content). The recorder answers every command late
+// so that the write lasts long enough to be seen.
+void WindowDiscTest::progressDisplayDuringWrite() {
+  inst_->local_server({"Accounting", "Inventory", "Payroll", "Sales"});
+  configureRecorder("letter=R speeds=706,1411,2822,5644 delay_ms=60");
+  fs::create_symlink(orv::test::bin_dir() / "libZipEngine179.so", inst_->env.home() / "libZipEngine179.so");
+  const fs::path folder = inst_->env.work() / "backups";
+  fs::create_directories(folder);
+  for (const char* db : {"Accounting", "Payroll", "Sales"}) fill(db, 500, 5000);
+  ScriptedDialogs dialogs;
+  orv::ui::FixedClock clock(wednesday(22, 0, 5));
+  TFormMain w({&dialogs, &clock});
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  setBackupFolder(w, folder);
+  for (const char* db : {"Accounting", "Payroll", "Sales"}) QVERIFY(schedule(w, db, 22, 0, true));
+  w.cEject->setChecked(true);
+  w.Timer2Timer();
+  QVERIFY(orv::app::discHost(w).step->Busy());
+  QCOMPARE(w.clBox->count(), 3);
+  QVERIFY(w.bAbort->isVisible());
+  // Some way into the track, after the progress display's next tick.
+  QVERIFY(QTest::qWaitFor([&] { return w.pcd->maximum() > 0 && w.pcd->value() * 5 >= w.pcd->maximum() * 2; }, 60000));
+  QTest::qWait(600);
+  QVERIFY(w.pcd->value() < w.pcd->maximum());
+  QVERIFY(w.pBuf->value() > 0);  // the recorder is slow: the cache holds blocks
+  const QString dec = QRegularExpression::escape(QLocale::system().decimalPoint());
+  const QRegularExpression size("^(\\d+)" + dec + "(\\d\\d)/(\\d+)" + dec + "(\\d\\d) MB$");
+  const auto m = size.match(w.lSize->text());
+  QVERIFY2(m.hasMatch(), qPrintable(w.lSize->text()));
+  const double written = m.captured(1).toDouble() + m.captured(2).toDouble() / 100;
+  const double total = m.captured(3).toDouble() + m.captured(4).toDouble() / 100;
+  QVERIFY2(written > 0 && written < total && total > 3, qPrintable(w.lSize->text()));
+  const QByteArray target = qgetenv("ORV_SCREENSHOT");
+  if (!target.isEmpty()) {
+    w.ScrollBox->horizontalScrollBar()->setValue(w.ScrollBox->horizontalScrollBar()->maximum());
+    w.ScrollBox->verticalScrollBar()->setValue(w.ScrollBox->verticalScrollBar()->maximum());
+    QTest::qWait(50);
+    QVERIFY(w.grab().save(QString::fromLocal8Bit(target)));
+  }
+  const QByteArray whole = qgetenv("ORV_SCREENSHOT_WHOLE");
+  if (!whole.isEmpty()) QVERIFY(w.Content->grab().save(QString::fromLocal8Bit(whole)));
+  QVERIFY(waitForDisc(w));
+  QCOMPARE(dialogs.beeps(), 1);
+  QVERIFY(!w.bAbort->isVisible());
+  QCOMPARE(w.pcd->value(), w.pcd->maximum());
   run("chmod -R u+w " + orv::test::shell_quote(inst_->env.work().string()));
 }
 
