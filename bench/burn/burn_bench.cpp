@@ -3,12 +3,20 @@
 // reads them once so that every run sees a warm page cache, then times side by side, twice,
 // alternating, each after a sync:
 //   burn  a session with the eight files written to the virtual recorder (a DVD+R image),
-//         from StartBurn to OnWriteDone, with the recorder's polling sleeps cut to 1 ms
-//   cat   cat of the same files into one file
+//         from StartBurn to OnWriteDone, with the recorder's polling sleeps cut to 1 ms; the
+//         recorder completes each command on its own thread and signals the event, as an
+//         outside ASPI layer does
+//   sync  the same burn with the recorder completing each command before the call returns
+//         (sync=1), as the SG_IO path to a real drive does: the burner's pipeline without the
+//         emulated layer's thread hand-over
+//   cat   cat of the same files into one file (GNU cat copies in the kernel: copy_file_range)
+//   pipe  cat of the same files through a pipe into one file (read and write through user
+//         space, as the burner does)
 //   test  the burn as a test write (the recorder keeps neither the data nor its state file)
-// and prints the ratio burn/cat of the best times, and the fewest blocks the cache held when
+// and prints the ratios to cat of the best times, and the fewest blocks the cache held when
 // the writer came for one after priming (it must never run dry while the disk keeps up).
 // Must be started from the build's bin folder or with ORV_BIN_DIR naming it (libwnaspi32.so).
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -131,7 +139,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> files;
   for (int i = 0; i < kFiles; ++i) files.push_back((work / "src" / ("Database" + std::to_string(i) + ".Dat")).string());
   std::string all;
-  for (const auto& f : files) all += " " + Quote(f);
+  for (const auto& f : files) (all += ' ') += Quote(f);
   std::system(("cat" + all + " > /dev/null").c_str());
 
   const fs::path image = work / "disc.iso";
@@ -139,31 +147,52 @@ int main(int argc, char** argv) {
   const fs::path copy = work / "copy.bin";
   ShortSleeps sleeps(orv::scsi::Events());
   orv::scsi::SetEventPort(&sleeps);
-  double best_burn = 1e9, best_cat = 1e9, best_test = 1e9;
-  int lowest = -1, capacity = 0;
-  for (int round = 0; round < 2; ++round) {
-    fs::remove(image);
-    fs::remove(image.string() + ".vrec");
-    { std::ofstream(conf) << "\"" << image.string() << "\" DVD+R\n"; }
+  double best_burn = 1e9, best_sync = 1e9, best_cat = 1e9, best_pipe = 1e9, best_test = 1e9;
+  int lowest[2] = {-1, -1}, capacity = 0;  // per completion mode: on the layer's thread, in the caller's
+  // The recorder with the given keys, with a fresh blank disc when asked.
+  auto recorder = [&](const char* keys, bool blank) {
+    if (blank) {
+      fs::remove(image);
+      fs::remove(image.string() + ".vrec");
+    }
+    { std::ofstream(conf) << "\"" << image.string() << "\" DVD+R" << keys << "\n"; }
     ::setenv("ORVAKELL_VRECORDER", conf.c_str(), 1);
-    (void)orv::scsi::FreeASPI();
-    if (!orv::scsi::InitASPI(false)) {
-      std::cerr << "burn_bench: libwnaspi32.so not found (run from the build's bin folder)\n";
-      return 1;
+    if (!orv::scsi::InitASPI(false)) return false;
+    // The layer stays loaded: make it read the configuration and the disc again.
+    void* handle = ::dlopen("./libwnaspi32.so", RTLD_NOW | RTLD_NOLOAD);
+    if (handle == nullptr) return false;
+    auto reload = reinterpret_cast<void (*)()>(::dlsym(handle, "VRecorderReload"));
+    if (reload != nullptr) reload();
+    ::dlclose(handle);
+    return reload != nullptr;
+  };
+  for (int round = 0; round < 3; ++round) {
+    for (const bool synchronous : {false, true}) {
+      if (!recorder(synchronous ? " sync=1" : "", true)) {
+        std::cerr << "burn_bench: libwnaspi32.so not found (run from the build's bin folder)\n";
+        return 1;
+      }
+      ::sync();
+      const BurnTimes t = BurnOnce(files, false);
+      if (!t.error.empty()) {
+        std::cerr << "burn_bench: burn failed: " << t.error << "\n";
+        return 1;
+      }
+      (synchronous ? best_sync : best_burn) = std::min(synchronous ? best_sync : best_burn, t.seconds);
+      int& low = lowest[synchronous ? 1 : 0];
+      if (t.lowest_blocks >= 0 && (low < 0 || t.lowest_blocks < low)) low = t.lowest_blocks;
+      capacity = t.capacity;
     }
-    ::sync();
-    const BurnTimes t = BurnOnce(files, false);
-    if (!t.error.empty()) {
-      std::cerr << "burn_bench: burn failed: " << t.error << "\n";
-      return 1;
-    }
-    best_burn = std::min(best_burn, t.seconds);
-    if (t.lowest_blocks >= 0 && (lowest < 0 || t.lowest_blocks < lowest)) lowest = t.lowest_blocks;
-    capacity = t.capacity;
+    (void)recorder("", false);  // the test write goes after the session just written
     ::sync();
     const auto start = Clock::now();
     std::system(("cat" + all + " > " + Quote(copy.string())).c_str());
     best_cat = std::min(best_cat, Seconds(start));
+    fs::remove(copy);
+    ::sync();
+    const auto piped = Clock::now();
+    std::system(("cat" + all + " | cat > " + Quote(copy.string())).c_str());
+    best_pipe = std::min(best_pipe, Seconds(piped));
     fs::remove(copy);
     // The same burn as a test write: the recorder stores neither data nor its state file, so
     // this is the burner's own pipeline (cache thread, write thread, command round trips).
@@ -176,16 +205,24 @@ int main(int argc, char** argv) {
     best_test = std::min(best_test, tw.seconds);
   }
   const double mib = static_cast<double>(kFiles * kFileBytes) / (1 << 20);
-  std::printf("burn  %.2f s (%.0f MiB/s)\n", best_burn, mib / best_burn);
-  std::printf("cat   %.2f s (%.0f MiB/s)\n", best_cat, mib / best_cat);
-  std::printf("test-write burn %.2f s (%.0f MiB/s)\n", best_test, mib / best_test);
-  std::printf("ratio burn/cat %.2f (aim: at most 1.3)\n", best_burn / best_cat);
-  std::printf("ratio test-write burn/cat %.2f\n", best_test / best_cat);
-  if (lowest < 0) {
-    std::printf("lowest cache fill after priming: never measured\n");
-  } else {
-    std::printf("lowest cache fill after priming: %d of %d blocks (%d%%)\n", lowest, capacity - 1,
-                capacity > 1 ? lowest * 100 / (capacity - 1) : 0);
+  auto line = [&](const char* what, double seconds) {
+    std::printf("%-52s %6.2f s %6.0f MiB/s  /cat %5.2f  /cat|cat %5.2f\n", what, seconds, mib / seconds,
+                seconds / best_cat, seconds / best_pipe);
+  };
+  line("burn (aim: at most 1.3 x cat)", best_burn);
+  line("burn, recorder completing in the caller's thread", best_sync);
+  line("test-write burn", best_test);
+  line("cat FILES > COPY (kernel copy_file_range)", best_cat);
+  line("cat FILES | cat > COPY (copies through user space)", best_pipe);
+  for (const bool synchronous : {false, true}) {
+    const int low = lowest[synchronous ? 1 : 0];
+    const char* mode = synchronous ? " (completing in the caller's thread)" : "";
+    if (low < 0) {
+      std::printf("lowest cache fill after priming%s: never measured\n", mode);
+    } else {
+      std::printf("lowest cache fill after priming%s: %d of %d blocks (%d%%)\n", mode, low, capacity - 1,
+                  capacity > 1 ? low * 100 / (capacity - 1) : 0);
+    }
   }
   fs::remove(image);
   fs::remove(image.string() + ".vrec");
