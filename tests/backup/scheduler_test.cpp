@@ -113,45 +113,88 @@ TEST_F(SchedulerTest, RunEndingLaterThanFiveSecondsIntoTheMinuteRunsOnce) {
   EXPECT_EQ(times[0], "2026-12-06 02:30:06");
 }
 
-TEST_F(SchedulerTest, RunEndingWithinFiveSecondsOfTheMinuteRunsTheSameRowsAgain) {
+TEST_F(SchedulerTest, SecondTickInTheSameMinuteRunsNoDatabaseAgain) {
   make_database("Tiny", 1);
+  make_database("Late", 1);
   schedule("Tiny", 1, 2, 30);
   clock.set(sunday(2, 29, 8));  // first tick 02:30:03
   TimerDriver timer(*run, view, clock);
   timer.start();
+  // The operator sets Late to 02:30 while that minute runs: the second tick takes it alone.
+  view.on_label10 = [&](const std::string& text) {
+    if (text == "Backup_To_Str Tiny") schedule("Late", 1, 2, 30);
+  };
 
   timer.run_until(sunday(2, 35));
 
-  // Nothing marks a row as done: the run ends at 02:30:03, the next tick at 02:30:58 runs it again.
-  const std::vector<std::string> expected{"2026-12-06 02:30:03", "2026-12-06 02:30:58"};
-  EXPECT_EQ(run_times(log_lines()), expected);
+  // The run ends at 02:30:03 and the next tick comes at 02:30:58, in the same minute: Tiny is not
+  // backed up (nor written to disc) a second time.
+  const std::vector<std::string> lines = log_lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].substr(0, 29), "2026-12-06 02:30:03\tscheduled");
+  EXPECT_NE(lines[0].find("\tTiny\t"), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[1].substr(0, 29), "2026-12-06 02:30:58\tscheduled");
+  EXPECT_NE(lines[1].find("\tLate\t"), std::string::npos) << lines[1];
 }
 
-TEST_F(SchedulerTest, LongRunMakesTheRowsOfTheMinutesItSpansMissTheirTurn) {
-  for (const char* n : {"A", "B", "C", "D"}) make_database(n, 1);
+TEST_F(SchedulerTest, LongRunIsFollowedByTheRowsOfTheMinutesItSpanned) {
+  for (const char* n : {"A", "B", "C", "D", "E"}) make_database(n, 1);
   schedule("A", 1, 2, 30);
   schedule("B", 1, 2, 31);
-  schedule("C", 1, 2, 32);
+  schedule("C", 1, 2, 32, /*zip=*/false, /*disc=*/true);
   schedule("D", 1, 2, 34);
-  clock.set(sunday(2, 29, 25));  // first tick 02:30:20
+  schedule("E", 1, 2, 29);  // its minute had its tick before the run: not run again
+  clock.set(sunday(2, 28, 40));  // ticks 02:29:35 and 02:30:30
   TimerDriver timer(*run, view, clock);
   timer.start();
   view.on_label10 = [&](const std::string& text) {
-    if (text == "Backup_To_Str A") clock.advance_seconds(170);  // the run ends at 02:33:10
+    if (text == "Backup_To_Str A") clock.advance_seconds(160);  // the run ends at 02:33:10
   };
 
   timer.run_until(sunday(2, 40));
 
-  EXPECT_TRUE(fs::exists(file("A.Dat")));
-  EXPECT_FALSE(fs::exists(file("B.Dat")));
-  EXPECT_FALSE(fs::exists(file("C.Dat")));
-  EXPECT_TRUE(fs::exists(file("D.Dat")));
-  EXPECT_EQ(last_file("B"), "");
-  EXPECT_EQ(last_file("C"), "");
-  const std::vector<std::string> expected{"2026-12-06 02:33:10", "2026-12-06 02:34:05"};
-  EXPECT_EQ(run_times(log_lines()), expected);
+  // The next tick, 02:34:05, runs the rows of 02:31, 02:32 and 02:33, which had no tick, with
+  // the row of its own minute, in the order of their minutes, with their own flags.
+  std::vector<std::string> ran;
+  for (const auto& l : log_lines()) ran.push_back(l.substr(0, 19) + " " + l.substr(30, 1));
+  const std::vector<std::string> expected{"2026-12-06 02:29:35 E", "2026-12-06 02:33:10 A",
+                                          "2026-12-06 02:34:05 B", "2026-12-06 02:34:05 C",
+                                          "2026-12-06 02:34:05 D"};
+  EXPECT_EQ(ran, expected);
+  EXPECT_EQ(last_file("B"), "B.Dat");
+  EXPECT_EQ(last_file("C"), "C.Dat");
+  EXPECT_EQ(view.written_queue, std::vector<std::string>{folder + "C.Dat"});
 }
 
+TEST_F(SchedulerTest, StoppedSchedulerCatchesUpAtMostOneDay) {
+  make_database("Sales", 1);
+  make_database("Old", 1);
+  make_database("Recent", 1);
+  schedule("Sales", 1, 5, 0);
+  schedule("Old", 1, 12, 0);     // Sunday 12:00: more than a day before the restart
+  schedule("Recent", 2, 11, 0);  // Monday 11:00: within the day before it
+  fs::create_directories(env.work());
+  orv::test::write_file(env.work() / "plainfile", "x");
+  set_system((env.work() / "plainfile").string() + "/", false, false);
+  clock.set(sunday(4, 59, 30));
+  TimerDriver timer(*run, view, clock);
+  timer.start();
+  ASSERT_EQ(timer.run_until(sunday(6, 0)).size(), 1u);  // 05:00:25 met the folder box
+  ASSERT_FALSE(view.timer2);
+
+  // Tuesday 10:30 the operator mends the folder and runs a backup by hand: the timer is on again.
+  set_system(folder, false, false);
+  clock.set(at(2026, 12, 8, 10, 30, 0));
+  run->BitBtn4Click();
+  ASSERT_TRUE(view.timer2);
+  const std::size_t by_hand = log_lines().size();
+  const std::vector<dal::DateTime> ticks = timer.run_until(at(2026, 12, 8, 10, 32));
+
+  ASSERT_FALSE(ticks.empty());
+  const std::vector<std::string> lines = log_lines();
+  ASSERT_EQ(lines.size(), by_hand + 1);
+  EXPECT_EQ(lines.back(), text_of(ticks[0]) + "\tscheduled\tRecent\tRecent.Dat\tbacked up\t");
+}
 TEST_F(SchedulerTest, TwoRowsDueTogetherGoIntoOneRunInRowOrder) {
   make_database("Alpha", 1);
   make_database("Beta", 1);

@@ -171,14 +171,14 @@ bool BackupRun::EnsureWorkingFolder(const std::string& folder) {
   return false;
 }
 
-void BackupRun::Run() {
+void BackupRun::Run(bool list_ready) {
   Flag running(running_);
   view_.ClearDiscQueue();
   data_.store.PostPendingSystemEdit();
   std::string completed;
 
   if (Unattended()) {
-    FillRunListFromSchedule();
+    if (!list_ready) FillRunListFromSchedule();
   } else {
     FillRunListFromSelection();
     if (dialogs_.message(msg().Backup_Str, msg().Backup_Str_Bsk, ui::BoxKind::Question, ui::Buttons::YesNo) !=

@@ -9,7 +9,7 @@
 //     folder, the file is zipped when asked, the schedule row gets the last backup, and the file
 //     is queued for disc; after the last one the disc write starts for everything queued.
 //   - Timer2Timer: the scheduler's tick. It opens the five-line scheduler query for today and,
-//     when rows are due this minute, runs them as one scheduled run.
+//     when rows are due this minute, runs them as one scheduled run (scheduler.cpp).
 //   - ZipBackupFile: packs a backup file into <working folder><name>.zip with the progress
 //     window open (archive_step.h).
 //
@@ -28,7 +28,11 @@
 //   - runs never overlap: a click while a run is in progress is refused with a beep, a tick is
 //     deferred and runs as soon as the run in progress has ended;
 //   - every database handled appends a line to the run log (run_log.h) and its outcome goes to
-//     the window's status bar.
+//     the window's status bar;
+//   - no scheduled backup is skipped or doubled by the timing of ticks: a tick also runs the rows
+//     of the minutes that had no tick since the previous one (a long run, a box waiting for the
+//     operator, a stopped timer; up to one day back), and a second tick in the same minute does
+//     not run a database again.
 //
 // Ownership: the main window owns one BackupRun for the life of the process; it refers to the
 // window's MainData, ports, archiver and progress window, which must outlive it.
@@ -112,8 +116,12 @@ class BackupRun {
   static std::string TemporaryArchiveName(const std::string& name) { return "." + name + ".zip.part"; }
 
  private:
-  // The run itself; throws what ends it (after the final step has run).
-  void Run();
+  // The run itself; throws what ends it (after the final step has run). A scheduled run fills
+  // the run list from the open scheduler query unless the list is ready.
+  void Run(bool list_ready = false);
+  // The rows due in a minute (day number × 1440 + minute of the day), by the scheduler query of
+  // that minute's weekday; the query is left open on them.
+  std::vector<RunEntry> DueInMinute(long long minute);
   void RunDatabase(const RunEntry& entry, const std::string& folder);
   // Folder check: true when the working folder exists or was created; false after the box.
   bool EnsureWorkingFolder(const std::string& folder);
@@ -132,6 +140,9 @@ class BackupRun {
   DialogsZipPort zip_port_;
   bool running_ = false;
   bool tick_deferred_ = false;
+  long long last_tick_minute_ = -1;         // the minute of the latest tick (none yet: -1)
+  long long ran_minute_ = -1;               // the minute whose databases ran_in_minute_ lists
+  std::vector<std::string> ran_in_minute_;  // databases a tick of that minute already ran
   std::string zip_error_;   // why the last ZipBackupFile gave 0
   std::string last_error_;  // why the last BackupDatabase gave false
 };
