@@ -117,6 +117,7 @@ class WindowDiscTest : public QObject {
   void unknownSpeedAndRecorderSelectTheFirstItem();
   void restoreFromTrayLoadsTheFileOverThePanel();
   void bootableAsksForTheImageAndUntickedWhenCancelled();
+  void noLayerShowsTheAspiBoxOnEveryShow();
   void scheduledRunWritesTwoSessionsEndToEnd();
   void progressDisplayDuringWrite();
 
@@ -257,6 +258,30 @@ void WindowDiscTest::bootableAsksForTheImageAndUntickedWhenCancelled() {
   QVERIFY(!w.cBootable->isChecked());  // cancelled
   QCOMPARE(w.Label2->text(), QString("/images/boot.img"));
   QVERIFY(dialogs.script_used_up());
+}
+
+void WindowDiscTest::noLayerShowsTheAspiBoxOnEveryShow() {
+  inst_->local_server({"Alpha"});
+  // No drive, and no layer in the current folder, beside the program or on the library path.
+  const fs::path empty = inst_->env.work() / "empty";
+  fs::create_directories(empty);
+  fs::current_path(empty);
+  ScriptedDialogs dialogs;
+  TFormMain w({&dialogs, nullptr});
+  w.eVolLabel->setText("untouched");
+  w.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&w));
+  QVERIFY(!orv::scsi::ASPILoaded());
+  QCOMPARE(int(dialogs.boxes().size()), 1);
+  QCOMPARE(dialogs.boxes()[0], (orv::ui::Box{orv::ui::BoxKind::Plain, "", orv::app::kAspiErrorText, orv::ui::Buttons::Ok}));
+  QCOMPARE(w.cbDrives->count(), 0);
+  QCOMPARE(w.eVolLabel->text(), QString("untouched"));  // the show ends at the box
+  // A restore from the tray tries again, and says so again.
+  w.hideToTray();
+  w.showFromTray();
+  QCOMPARE(int(dialogs.boxes().size()), 2);
+  QCOMPARE(QString::fromStdString(dialogs.boxes()[1].text), QString(orv::app::kAspiErrorText));
+  w.close();
 }
 
 void WindowDiscTest::scheduledRunWritesTwoSessionsEndToEnd() {
