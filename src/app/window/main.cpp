@@ -1,11 +1,24 @@
 // orvakell: the backup tool's window. One main window; the program ends when it closes.
 #include <QApplication>
+#include <QMessageBox>
+
+#include <iostream>
 
 #include "app/window/form_main.h"
+#include "platform/instance_lock.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ORVAKELL"));
+  // One copy per installation: a second one would run the same scheduled backups again.
+  orv::platform::InstanceLock instance(orv::platform::default_instance_lock_file());
+  if (instance.state() == orv::platform::InstanceLock::State::HeldElsewhere) {
+    QMessageBox::information(nullptr, QStringLiteral("ORVAKELL"),
+                             QString::fromUtf8(orv::platform::kAlreadyRunningText));
+    return 0;
+  }
+  if (instance.state() == orv::platform::InstanceLock::State::Unavailable)
+    std::cerr << "orvakell: running without the one-copy lock: " << instance.error() << "\n";
   // The window hides to the tray and boxes may close while it is hidden: only closing the main
   // window ends the program.
   QApplication::setQuitOnLastWindowClosed(false);

@@ -1,0 +1,41 @@
+#include "platform/instance_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/paths.h"
+
+namespace orv::platform {
+
+InstanceLock::InstanceLock(const std::filesystem::path& file) {
+  fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    error_ = file.string() + ": " + std::strerror(errno);
+    return;
+  }
+  // flock: held per open file, so a second open in this process counts as another copy too.
+  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+    state_ = State::Acquired;
+    return;
+  }
+  const int e = errno;
+  ::close(fd_);
+  fd_ = -1;
+  if (e == EWOULDBLOCK) {
+    state_ = State::HeldElsewhere;
+  } else {
+    error_ = file.string() + ": " + std::strerror(e);
+  }
+}
+
+InstanceLock::~InstanceLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+}
+
+std::filesystem::path default_instance_lock_file() { return installation_folder() / ".orvakell.lock"; }
+
+}  // namespace orv::platform

@@ -1,0 +1,42 @@
+// One running tool per installation. Two copies of the tool (one started at log-in, one from the
+// desktop link) would both run the schedule: the same backups twice, into the same files, at the
+// same time. The first copy holds an exclusive lock on a file of the installation folder for its
+// whole life; a second copy finds it held and ends. The kernel drops the lock when the holder
+// ends, however it ends, so a crashed copy never blocks the next start.
+//
+// Errors: a lock file that cannot be opened (a read-only installation) gives Unavailable with
+// the system's text; the caller then goes on without the guard.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace orv::platform {
+
+class InstanceLock {
+ public:
+  enum class State { Acquired, HeldElsewhere, Unavailable };
+
+  // Tries once, without waiting.
+  explicit InstanceLock(const std::filesystem::path& file);
+  ~InstanceLock();
+  InstanceLock(const InstanceLock&) = delete;
+  InstanceLock& operator=(const InstanceLock&) = delete;
+
+  State state() const { return state_; }
+  // Why the lock is Unavailable ("" otherwise).
+  const std::string& error() const { return error_; }
+
+ private:
+  int fd_ = -1;
+  State state_ = State::Unavailable;
+  std::string error_;
+};
+
+// <installation folder>/.orvakell.lock
+std::filesystem::path default_instance_lock_file();
+
+// The box a second copy shows before it ends.
+inline constexpr const char* kAlreadyRunningText = "ORVAKELL is already running on this machine.";
+
+}  // namespace orv::platform
