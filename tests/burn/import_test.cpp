@@ -318,5 +318,33 @@ TEST_F(Sessions, DvdMinusRReadsBackAndIsNotWrittenASecondTime) {
   EXPECT_FALSE(fs::exists(dir / "data2.bin"));
 }
 
+TEST_F(Sessions, ImageTakenAwayBetweenBurnsMakesTheNextBurnAFreshDisc) {
+  if (!orv::test::have_program("xorriso")) GTEST_SKIP() << "xorriso is not installed";
+  // The operator keeps each written image elsewhere; the tool keeps running. The next burn,
+  // importing the last session as the tool may be set to, starts a blank disc at sector 0.
+  Start("CD-R");
+  const std::string first = Source("a/Sales.zip", 60000, 11);
+  Add(first);
+  Prepare();
+  ASSERT_EQ(Burn().error, "");
+  const fs::path kept = fs::path(Image()).parent_path() / "kept.iso";
+  fs::rename(Image(), kept);
+  NewBurner();
+  const std::string second = Source("b/Stock.zip", 30000, 12);
+  Add(second);
+  burner_->SessionToImport = 255;
+  Prepare();
+  EXPECT_EQ(burner_->SessionStart, 0u);
+  ASSERT_EQ(Burn().error, "");
+  const fs::path dir = Extract(0);
+  EXPECT_TRUE(orv::test::read_file(dir / "Stock.zip") == orv::test::read_file(second));
+  EXPECT_FALSE(fs::exists(dir / "Sales.zip"));
+  // The image taken away is as it was: one session with the first file.
+  const auto r = orv::test::run_command("xorriso -indev stdio:" + orv::test::shell_quote(kept.string()) +
+                                        " -ls / 2>&1");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("Sales.zip"), std::string::npos) << r.output;
+}
+
 }  // namespace
 }  // namespace orv::burner::test

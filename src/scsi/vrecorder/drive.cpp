@@ -147,6 +147,7 @@ bool VirtualDrive::MediumCommand(std::uint8_t op) const {
 void VirtualDrive::Execute(Request& r) {
   const std::uint8_t op = r.CDBByte[0];
   if (MediumCommand(op)) {
+    ReloadIfDiscChanged();
     if (busy_left_ > 0) {
       --busy_left_;
       std::memset(r.SenseArea, 0, sizeof r.SenseArea);
@@ -684,7 +685,28 @@ void VirtualDrive::ReadBufferCapacity(Request& r) {
   Complete(r, a, std::min<std::uint32_t>(sizeof a, Get16(r.CDBByte + 7)));
 }
 
+std::optional<std::pair<std::uint64_t, std::uint64_t>> VirtualDrive::ImageIdentity() const {
+  struct stat st {};
+  if (::stat(config_.image.c_str(), &st) != 0) return std::nullopt;
+  return std::make_pair(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
+}
+
+void VirtualDrive::ReloadIfDiscChanged() {
+  // A streaming track or a test write holds on to the disc it started on.
+  if (image_fd_ >= 0 || simulating_) return;
+  if (ImageIdentity() == image_id_) return;
+  disc_ = DiscState{};
+  simulated_ = DiscState{};
+  stale_from_.reset();
+  dirty_ = false;
+  load_error_.clear();
+  LoadState();
+}
+
 void VirtualDrive::LoadState() {
+  image_id_ = ImageIdentity();
+  // A state file whose image is gone describes a disc that is no longer in the drive.
+  if (!image_id_) return;
   const std::string state_path = config_.image + ".vrec";
   std::ifstream in(state_path);
   if (in) {
@@ -751,6 +773,7 @@ int VirtualDrive::WritableImage() {
     return -1;
   }
   image_fd_ = fd;
+  image_id_ = ImageIdentity();  // made here when the disc was blank
   return fd;
 }
 

@@ -12,12 +12,19 @@
 // wrote after the last of these are lost, as on a drive that never flushed: a later process
 // reads the next writable address from the persisted layout and the stale tail of the image
 // is cut off before the disc is written again.
+//
+// Changing the disc: while no track streams, every medium command first checks that the image
+// is still the file the drive last saw. An image moved away or replaced by another file is a
+// disc change: the drive reads the disc again from the files (no image: a blank disc, whatever
+// state file is left beside its path). So an operator who takes the image away after a write
+// gets a fresh disc at the next write, as with a real recorder, in the same process.
 // Threading: not thread-safe; the ASPI entry serialises every call.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scsi/aspi_types.h"
@@ -94,6 +101,10 @@ class VirtualDrive {
   Track* OpenTrack(DiscState& d);
   std::uint32_t InvisibleStart(DiscState& d);
   void LoadState();
+  // The image's device and inode; nullopt when there is none.
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> ImageIdentity() const;
+  // Reads the disc again when the image is no longer the file last seen (see above).
+  void ReloadIfDiscChanged();
   // After loading a layout: notes image bytes beyond every track's written sectors.
   void NoteStaleTail();
   [[nodiscard]] bool SaveState();
@@ -122,6 +133,7 @@ class VirtualDrive {
   std::vector<std::string> log_;
   std::string load_error_;
   int image_fd_ = -1;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> image_id_;  // the image last seen
   bool dirty_ = false;               // the layout changed since it was last saved
   std::optional<std::uint64_t> stale_from_;  // image bytes from here on are unrecorded
 };
