@@ -9,7 +9,15 @@ namespace {
 
 const i18n::MessageStrings& msg() { return i18n::messages(); }
 
-using SchedulerTest = BackupFixture;
+class SchedulerTest : public BackupFixture {
+ protected:
+  // A working folder that cannot be made: a plain file stands where its parent should be.
+  void block_working_folder() {
+    fs::create_directories(env.work());
+    orv::test::write_file(env.work() / "plainfile", "x");
+    set_system((env.work() / "plainfile").string() + "/", false, false);
+  }
+};
 
 // Times of the run log's lines (the first field), as text.
 std::vector<std::string> run_times(const std::vector<std::string>& lines) {
@@ -173,9 +181,7 @@ TEST_F(SchedulerTest, StoppedSchedulerCatchesUpAtMostOneDay) {
   schedule("Sales", 1, 5, 0);
   schedule("Old", 1, 12, 0);     // Sunday 12:00: more than a day before the restart
   schedule("Recent", 2, 11, 0);  // Monday 11:00: within the day before it
-  fs::create_directories(env.work());
-  orv::test::write_file(env.work() / "plainfile", "x");
-  set_system((env.work() / "plainfile").string() + "/", false, false);
+  block_working_folder();
   clock.set(sunday(4, 59, 30));
   TimerDriver timer(*run, view, clock);
   timer.start();
@@ -260,9 +266,7 @@ TEST_F(SchedulerTest, ScheduledRunShowsNoQuestionNoEndBoxButEveryFailureBox) {
 TEST_F(SchedulerTest, FolderFailureStopsTheScheduler) {
   make_database("Sales", 1);
   schedule("Sales", 1, 5, 0);
-  fs::create_directories(env.work());
-  orv::test::write_file(env.work() / "plainfile", "x");
-  set_system((env.work() / "plainfile").string() + "/", false, false);
+  block_working_folder();
   clock.set(sunday(4, 59, 30));
   TimerDriver timer(*run, view, clock);
   timer.start();
