@@ -3,32 +3,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "platform/civil_date.h"
+
 namespace orv::burner {
 namespace {
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-void CivilFromDays(int64_t z, int& y, int& m, int& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
-}
-
-const int64_t kEpochDays = DaysFromCivil(1899, 12, 30);  // day 0 of TDateTime
+constexpr int64_t kEpochDays = platform::kStoredDateEpoch;  // day 0 of TDateTime
 constexpr int64_t kMsPerDay = 86400000;
 
 TDateTime FromTm(const std::tm& t, int ms) {
@@ -51,7 +31,10 @@ TDateParts DecodeDateTime(TDateTime value) {
   const int64_t days = total / kMsPerDay;
   int64_t ms = total % kMsPerDay;
   TDateParts p;
-  CivilFromDays(days + kEpochDays, p.Year, p.Month, p.Day);
+  const platform::CivilDate date = platform::civil_from_days(days + kEpochDays);
+  p.Year = static_cast<int>(date.year);
+  p.Month = date.month;
+  p.Day = date.day;
   p.Hour = static_cast<int>(ms / 3600000);
   ms %= 3600000;
   p.Minute = static_cast<int>(ms / 60000);
@@ -62,7 +45,7 @@ TDateParts DecodeDateTime(TDateTime value) {
 }
 
 TDateTime EncodeDateTime(const TDateParts& p) {
-  const int64_t days = DaysFromCivil(p.Year, static_cast<unsigned>(p.Month), static_cast<unsigned>(p.Day)) - kEpochDays;
+  const int64_t days = platform::days_from_civil(p.Year, p.Month, p.Day) - kEpochDays;
   const int64_t ms = ((static_cast<int64_t>(p.Hour) * 60 + p.Minute) * 60 + p.Second) * 1000 + p.MilliSecond;
   return static_cast<double>(days) + static_cast<double>(ms) / static_cast<double>(kMsPerDay);
 }

@@ -15,6 +15,8 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/civil_date.h"
+
 namespace orv::server {
 
 namespace {
@@ -75,30 +77,7 @@ bool parse_u64(const std::string& text, std::uint64_t& out) {
   return true;
 }
 
-// Days from 1970-01-01 of a civil date (proleptic Gregorian).
-long long days_from_civil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void civil_from_days(long long z, long long& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  y = static_cast<long long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp + (mp < 10 ? 3 : -9);
-  y += m <= 2;
-}
-
-constexpr long long kOleEpochFromUnix = -25569;  // 1899-12-30 in days from 1970-01-01
+constexpr long long kOleEpochFromUnix = platform::kStoredDateEpoch;  // 1899-12-30 in days from 1970-01-01
 
 void read_exact(int fd, void* buffer, std::size_t n, std::uint64_t offset) {
   auto* p = static_cast<unsigned char*>(buffer);
@@ -167,7 +146,7 @@ dal::DateTime now_local() {
   ::clock_gettime(CLOCK_REALTIME, &ts);
   struct tm tm {};
   ::localtime_r(&ts.tv_sec, &tm);
-  long long days = days_from_civil(tm.tm_year + 1900, unsigned(tm.tm_mon + 1), unsigned(tm.tm_mday)) - kOleEpochFromUnix;
+  long long days = platform::days_from_civil(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday) - kOleEpochFromUnix;
   double ms = double(tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec) * 1000.0 + double(ts.tv_nsec / 1000000);
   return dal::DateTime{double(days) + ms / 86400000.0};
 }
@@ -180,11 +159,10 @@ std::string format_date(dal::DateTime d) {
     ms -= 86400000;
     ++day;
   }
-  long long y;
-  unsigned m, dd;
-  civil_from_days(day + kOleEpochFromUnix, y, m, dd);
+  const platform::CivilDate date = platform::civil_from_days(day + kOleEpochFromUnix);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld.%03lld", y, m, dd, ms / 3600000,
+  std::snprintf(buf, sizeof buf, "%04lld-%02d-%02d %02lld:%02lld:%02lld.%03lld", date.year, date.month, date.day,
+                ms / 3600000,
                 ms / 60000 % 60, ms / 1000 % 60, ms % 1000);
   return buf;
 }
@@ -197,7 +175,7 @@ bool parse_date(const std::string& text, dal::DateTime& out) {
   if (y < 1753 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 ||
       s < 0 || s > 59 || ms < 0 || ms > 999)
     return false;
-  long long days = days_from_civil(y, unsigned(mo), unsigned(d)) - kOleEpochFromUnix;
+  long long days = platform::days_from_civil(y, mo, d) - kOleEpochFromUnix;
   out.days = double(days) + double((h * 3600 + mi * 60 + s) * 1000 + ms) / 86400000.0;
   return true;
 }

@@ -8,6 +8,8 @@
 #include <climits>
 #include <cmath>
 
+#include "platform/civil_date.h"
+
 namespace orv::server {
 
 namespace {
@@ -40,18 +42,8 @@ void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what) {
   if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) raise_diag(type, handle, std::string("ODBC call failed: ") + what);
 }
 
-constexpr double kOleEpochJulian = 2415018.5;  // 1899-12-30 00:00 as a Julian day
-
 double ole_days(const SQL_TIMESTAMP_STRUCT& t) {
-  // Days from civil date (proleptic Gregorian), then shifted to the 1899-12-30 epoch.
-  long long y = t.year, m = t.month, d = t.day;
-  y -= m <= 2;
-  long long era = (y >= 0 ? y : y - 399) / 400;
-  long long yoe = y - era * 400;
-  long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  long long unix_days = era * 146097 + doe - 719468;
-  double days = double(unix_days) + 2440587.5 - kOleEpochJulian;
+  const double days = double(platform::days_from_civil(t.year, t.month, t.day) - platform::kStoredDateEpoch);
   double seconds = t.hour * 3600.0 + t.minute * 60.0 + t.second + t.fraction / 1e9;
   return days + seconds / 86400.0;
 }

@@ -5,36 +5,15 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "platform/civil_date.h"
+
 namespace orv::dal {
 
 namespace {
 
 constexpr long long kMsPerDay = 86400000;
 
-// Days from 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-long long days_from_civil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void civil_from_days(long long z, int& year, int& month, int& day) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long y = static_cast<long long>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(y + (month <= 2));
-}
-
-const long long kEpoch = days_from_civil(1899, 12, 30);
+constexpr long long kEpoch = platform::kStoredDateEpoch;
 
 // Splits a value into a whole day number and the milliseconds of its time of day.
 void split(DateTime value, long long& day, long long& ms) {
@@ -96,10 +75,8 @@ DateTime encode_date_time(const DateTimeParts& p) {
   if (p.month < 1 || p.month > 12 || p.day < 1 || p.day > 31 || p.hour < 0 || p.hour > 23 || p.minute < 0 ||
       p.minute > 59 || p.second < 0 || p.second > 59 || p.millisecond < 0 || p.millisecond > 999)
     throw std::out_of_range("date or time part out of range");
-  long long day = days_from_civil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) - kEpoch;
-  int y, m, d;
-  civil_from_days(day + kEpoch, y, m, d);
-  if (d != p.day) throw std::out_of_range("day out of range for its month");
+  long long day = platform::days_from_civil(p.year, p.month, p.day) - kEpoch;
+  if (platform::civil_from_days(day + kEpoch).day != p.day) throw std::out_of_range("day out of range for its month");
   long long ms = ((p.hour * 60LL + p.minute) * 60 + p.second) * 1000 + p.millisecond;
   return join(day, ms);
 }
@@ -112,7 +89,10 @@ DateTimeParts decode_date_time(DateTime value) {
   long long day, ms;
   split(value, day, ms);
   DateTimeParts p;
-  civil_from_days(day + kEpoch, p.year, p.month, p.day);
+  const platform::CivilDate date = platform::civil_from_days(day + kEpoch);
+  p.year = static_cast<int>(date.year);
+  p.month = date.month;
+  p.day = date.day;
   p.millisecond = static_cast<int>(ms % 1000);
   p.second = static_cast<int>(ms / 1000 % 60);
   p.minute = static_cast<int>(ms / 60000 % 60);
