@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "backup/log/run_log.h"
 #include "platform/paths.h"
 #include "settings/dal/datetime.h"
 
@@ -45,7 +44,7 @@ std::string FormatNumber(double value, const std::string& thousands, const std::
 
 // ---- DiscLog ----------------------------------------------------------------------------------
 
-DiscLog::DiscLog(std::filesystem::path file, std::function<std::tm()> now) : file_(std::move(file)), now_(std::move(now)) {
+DiscLog::DiscLog(std::filesystem::path file, std::function<std::tm()> now) : log_(std::move(file)), now_(std::move(now)) {
   if (!now_) {
     now_ = [] {
       const std::time_t t = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -62,7 +61,7 @@ std::string DiscLog::Append(const std::string& path, const std::string& outcome,
   const std::tm tm = now_();
   const dal::DateTime time = dal::encode_date_time(
       {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, 0});
-  const auto failure = RunLog(file_).AppendFields(
+  const auto failure = log_.AppendFields(
       time, {"disc", "", BareName(path), outcome, error.empty() ? path : error + " (" + path + ")"});
   return failure.value_or("");
 }

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "backup/disc/disc_options.h"
+#include "backup/log/run_log.h"
 #include "burner/disc_burner.h"
 
 namespace orv::backup {
@@ -85,13 +86,13 @@ std::string FormatNumber(double value, const std::string& thousands, const std::
 class DiscLog {
  public:
   explicit DiscLog(std::filesystem::path file, std::function<std::tm()> now = {});
-  const std::filesystem::path& file() const { return file_; }
+  const std::filesystem::path& file() const { return log_.file(); }
   // Returns the system's text when the line could not be written.
   [[nodiscard]] std::string Append(const std::string& path, const std::string& outcome, const std::string& error) const;
   static std::filesystem::path DefaultFile();  // <configuration folder>/backup-runs.log
 
  private:
-  std::filesystem::path file_;
+  RunLog log_;
   std::function<std::tm()> now_;
 };
 
