@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "settings/dal/datetime.h"
-#include "settings/dal/driver.h"
+#include "dal/datetime.h"
+#include "dal/driver.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

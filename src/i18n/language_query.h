@@ -9,7 +9,7 @@
 #pragma once
 
 #include "i18n/messages.h"
-#include "settings/dal/dataset.h"
+#include "dal/dataset.h"
 
 namespace orv::i18n {
 

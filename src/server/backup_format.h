@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 
 namespace orv::server {
 

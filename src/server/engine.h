@@ -31,7 +31,7 @@
 #include <memory>
 #include <string>
 
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 
 namespace orv::server {
 

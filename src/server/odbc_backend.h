@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 
 namespace orv::server {
 

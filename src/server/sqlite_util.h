@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 
 namespace orv::server {
 

@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
-#include "app/core/main_data.h"
-#include "app/ports/clock.h"
-#include "app/ports/scripted_dialogs.h"
+#include "core/main_data.h"
+#include "core/clock.h"
+#include "core/scripted_dialogs.h"
 #include "backup/run/run.h"
 #include "i18n/messages.h"
 #include "server/server_config.h"
 #include "server/server_driver.h"
 #include "server/statement.h"
 #include "settings/connection/server_connection.h"
-#include "settings/dal/datetime.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/datetime.h"
+#include "dal/sqlite_driver.h"
 #include "settings/store/schedule.h"
 #include "test_env.h"
 
@@ -212,7 +212,7 @@ class BackupFixture : public ::testing::Test {
   fs::path file(const std::string& name) const { return fs::path(folder) / name; }
 
   orv::test::TestEnv env;
-  app::MainData data;
+  core::MainData data;
   HookedDialogs dialogs;
   ui::FixedClock clock;
   RecordingRunView view;

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "app/ports/scripted_dialogs.h"
+#include "core/scripted_dialogs.h"
 #include "backup/run/archive_step.h"
 #include "backup/log/run_log.h"
 

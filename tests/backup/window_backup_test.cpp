@@ -5,15 +5,15 @@
 
 #include <filesystem>
 
-#include "app/ports/clock.h"
-#include "app/ports/scripted_dialogs.h"
+#include "core/clock.h"
+#include "core/scripted_dialogs.h"
 #include "app/window/form_main.h"
 #include "app/window/form_main_backup.h"
 #include "app/window/form_zip_islem.h"
 #include "i18n/messages.h"
 #include "server/engine.h"
 #include "server/server_config.h"
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 #include "settings/store/schedule.h"
 #include "test_env.h"
 
@@ -85,7 +85,7 @@ void WindowBackupTest::scheduledTickThroughTheWindow() {
   // Sunday 2026-12-06 02:30:12.
   orv::ui::FixedClock clock(orv::dal::encode_date_time({2026, 12, 6, 2, 30, 12, 0}));
   orv::app::TFormMain w({&dialogs, &clock});
-  orv::app::MainData& data = w.data();
+  orv::core::MainData& data = w.data();
   orv::i18n::load_message_strings(w.language());
 
   const std::string folder = (env.work() / "backups").string() + "/";

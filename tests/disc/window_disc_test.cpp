@@ -17,8 +17,8 @@
 #include <variant>
 
 #include "app/core/startup.h"
-#include "app/ports/clock.h"
-#include "app/ports/scripted_dialogs.h"
+#include "core/clock.h"
+#include "core/scripted_dialogs.h"
 #include "app/window/dataset_model.h"
 #include "app/window/form_main.h"
 #include "app/window/form_main_disc.h"
@@ -29,8 +29,8 @@
 #include "scsi/platform.h"
 #include "server/statement.h"
 #include "settings/connection/server_connection.h"
-#include "settings/dal/connection.h"
-#include "settings/dal/datetime.h"
+#include "dal/connection.h"
+#include "dal/datetime.h"
 #include "settings/store/schedule.h"
 #include "started_env.h"
 

@@ -12,15 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "app/ports/scripted_dialogs.h"
+#include "core/scripted_dialogs.h"
 #include "backup/restore/operation_view.h"
 #include "i18n/messages.h"
 #include "server/server_config.h"
 #include "server/server_driver.h"
 #include "server/statement.h"
-#include "settings/dal/connection.h"
-#include "settings/dal/dataset.h"
-#include "settings/dal/datetime.h"
+#include "dal/connection.h"
+#include "dal/dataset.h"
+#include "dal/datetime.h"
 #include "test_env.h"
 #include "zip/archiver/zip_archiver.h"
 

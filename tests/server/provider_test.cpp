@@ -5,8 +5,8 @@
 #include "server/server_config.h"
 #include "server/server_driver.h"
 #include "server/statement.h"
-#include "settings/dal/connection.h"
-#include "settings/dal/dataset.h"
+#include "dal/connection.h"
+#include "dal/dataset.h"
 #include "test_env.h"
 
 namespace orv::server {

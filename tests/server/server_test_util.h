@@ -9,7 +9,7 @@
 
 #include "server/engine.h"
 #include "server/sha256.h"
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 #include "test_env.h"
 
 namespace orv::server::testing {

@@ -7,15 +7,15 @@
 #include <QTest>
 #include <QTextBrowser>
 
-#include "app/ports/clock.h"
-#include "app/ports/scripted_dialogs.h"
+#include "core/clock.h"
+#include "core/scripted_dialogs.h"
 #include "app/window/banded_grid.h"
 #include "app/window/form_database_yolu.h"
 #include "app/window/form_main.h"
 #include "app/window/translate_form.h"
 #include "i18n/language_query.h"
-#include "settings/dal/datetime.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/datetime.h"
+#include "dal/sqlite_driver.h"
 #include "settings_fixture.h"
 #include "test_env.h"
 

@@ -5,9 +5,9 @@
 
 #include "i18n/language_query.h"
 #include "i18n/messages.h"
-#include "settings/dal/connection.h"
-#include "settings/dal/dataset.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/connection.h"
+#include "dal/dataset.h"
+#include "dal/sqlite_driver.h"
 #include "settings_fixture.h"
 #include "test_env.h"
 

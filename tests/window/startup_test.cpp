@@ -7,15 +7,15 @@
 #include <QTest>
 
 #include "app/core/startup.h"
-#include "app/ports/clock.h"
-#include "app/ports/scripted_dialogs.h"
+#include "core/clock.h"
+#include "core/scripted_dialogs.h"
 #include "app/window/banded_grid.h"
 #include "app/window/dataset_model.h"
 #include "app/window/form_language.h"
 #include "app/window/form_main.h"
 #include "app/window/form_sql_connect.h"
 #include "app/window/translate_form.h"
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 #include "started_env.h"
 
 using orv::app::TFormMain;

@@ -10,8 +10,8 @@
 #include <string>
 
 #include "platform/paths.h"
-#include "settings/dal/datetime.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/datetime.h"
+#include "dal/sqlite_driver.h"
 #include "settings/store/schedule.h"
 #include "settings/store/settings_store.h"
 

@@ -14,7 +14,7 @@
 
 #include "server/backup_format.h"
 #include "server/server_driver.h"
-#include "settings/dal/connection.h"
+#include "dal/connection.h"
 
 namespace {
 

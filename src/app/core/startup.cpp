@@ -4,7 +4,7 @@
 #include "i18n/language_query.h"
 #include "platform/paths.h"
 #include "server/server_driver.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/sqlite_driver.h"
 
 namespace orv::app {
 

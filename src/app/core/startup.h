@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <string>
 
-#include "app/core/main_data.h"
-#include "app/ports/dialogs.h"
+#include "core/main_data.h"
+#include "core/dialogs.h"
 
 namespace orv::app {
+
+using core::MainData;
 
 // Caption of the box shown when no database server is registered.
 inline constexpr const char* kNoServerCaption = "MSSQL,MSDE,SQL EXPRESS";

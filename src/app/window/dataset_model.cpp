@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QTime>
 
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 
 namespace orv::app {
 

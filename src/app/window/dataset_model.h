@@ -16,7 +16,7 @@
 #include <QMap>
 #include <QSet>
 
-#include "settings/dal/dataset.h"
+#include "dal/dataset.h"
 
 namespace orv::app {
 

@@ -16,7 +16,7 @@
 #include <functional>
 #include <string>
 
-#include "settings/dal/dataset.h"
+#include "dal/dataset.h"
 
 class QAbstractButton;
 class QLineEdit;

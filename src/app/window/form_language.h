@@ -11,7 +11,7 @@
 #include <QPushButton>
 #include <QTableView>
 
-#include "settings/dal/dataset.h"
+#include "dal/dataset.h"
 
 namespace orv::app {
 

@@ -21,7 +21,7 @@
 #include "app/window/time_delegate.h"
 #include "app/window/translate_form.h"
 #include "platform/paths.h"
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 
 // The window's resources live in a static library: register them explicitly.
 static void initWindowResources() { Q_INIT_RESOURCE(window); }

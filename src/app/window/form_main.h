@@ -39,9 +39,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/core/main_data.h"
-#include "app/ports/clock.h"
-#include "app/ports/dialogs.h"
+#include "core/main_data.h"
+#include "core/clock.h"
+#include "core/dialogs.h"
 #include "i18n/language_query.h"
 
 class QSortFilterProxyModel;

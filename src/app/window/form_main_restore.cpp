@@ -11,7 +11,7 @@
 #include "app/window/translate_form.h"
 #include "backup/restore/maintenance.h"
 #include "backup/restore/restore_database.h"
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 
 namespace orv::app {
 

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "app/ports/dialogs.h"
+#include "core/dialogs.h"
 
 namespace orv::app {
 

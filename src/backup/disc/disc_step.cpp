@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "platform/paths.h"
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 
 namespace orv::backup {
 

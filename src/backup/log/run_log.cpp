@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "platform/paths.h"
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 
 namespace orv::backup {
 

@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "app/ports/dialogs.h"
+#include "core/dialogs.h"
 #include "backup/restore/operation_view.h"
 #include "i18n/messages.h"
-#include "settings/dal/dataset.h"
+#include "dal/dataset.h"
 
 namespace orv::backup {
 

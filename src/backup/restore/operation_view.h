@@ -1,5 +1,5 @@
 // What the restore and the maintenance operations need of the main window besides boxes and
-// dialogs (app/ports/dialogs.h): the status lines, the scheduler timer, the progress window and
+// dialogs (core/dialogs.h): the status lines, the scheduler timer, the progress window and
 // the restore's confirmation window. The Qt window implements it over its controls
 // (TFormMain: Label10, Label11, Timer2, TFormZip_Islem, TFormRest_File); tests record it.
 //
@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 
 namespace orv::backup {
 

@@ -20,10 +20,10 @@
 
 #include <string>
 
-#include "app/ports/dialogs.h"
+#include "core/dialogs.h"
 #include "backup/restore/operation_view.h"
 #include "i18n/messages.h"
-#include "settings/dal/dataset.h"
+#include "dal/dataset.h"
 #include "zip/archiver/zip_archiver.h"
 
 namespace orv::backup {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ports/dialogs.h"
+#include "core/dialogs.h"
 #include "zip/archiver/zip_archiver.h"
 #include "zip/messages/zip_dialog.h"
 

@@ -7,8 +7,8 @@
 
 #include "i18n/messages.h"
 #include "server/statement.h"
-#include "settings/dal/datetime.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/datetime.h"
+#include "dal/sqlite_driver.h"
 #include "settings/store/schedule.h"
 #include "settings/store/settings_store.h"
 

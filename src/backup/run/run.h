@@ -43,9 +43,9 @@
 #include <string>
 #include <vector>
 
-#include "app/core/main_data.h"
-#include "app/ports/clock.h"
-#include "app/ports/dialogs.h"
+#include "core/main_data.h"
+#include "core/clock.h"
+#include "core/dialogs.h"
 #include "backup/run/archive_step.h"
 #include "backup/log/run_log.h"
 #include "backup/run/run_view.h"
@@ -71,7 +71,7 @@ inline constexpr const char* kHayir = "HAYIR";
 class BackupRun {
  public:
   struct Ports {
-    app::MainData* data = nullptr;
+    core::MainData* data = nullptr;
     ui::Dialogs* dialogs = nullptr;
     ui::Clock* clock = nullptr;
     RunView* view = nullptr;
@@ -129,7 +129,7 @@ class BackupRun {
   void Repaint();
   bool Unattended() const;
 
-  app::MainData& data_;
+  core::MainData& data_;
   ui::Dialogs& dialogs_;
   ui::Clock& clock_;
   RunView& view_;

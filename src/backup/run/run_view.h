@@ -1,7 +1,7 @@
 // What a backup run needs of the main window besides boxes and the clock: the two status lines,
 // the scheduler timer's switch, the database list's selection, the disc queue (`clBox`) and the
 // start of the disc write. TFormMain implements it over its controls; tests use a recording
-// view. Boxes, repaints and "now" go through the dialogs and clock ports (app/ports/).
+// view. Boxes, repaints and "now" go through the dialogs and clock ports (core/).
 //
 // Threading: user-interface thread only. Errors: implementations may throw; the run treats a
 // throw like any other error inside its steps.

@@ -11,8 +11,8 @@
 #include <stdexcept>
 
 #include "backup/run/run.h"
-#include "settings/dal/datetime.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/datetime.h"
+#include "dal/sqlite_driver.h"
 #include "settings/store/schedule.h"
 
 namespace orv::backup {

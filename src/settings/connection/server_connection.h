@@ -23,8 +23,8 @@
 #include <string>
 #include <string_view>
 
-#include "settings/dal/connection.h"
-#include "settings/dal/dataset.h"
+#include "dal/connection.h"
+#include "dal/dataset.h"
 
 namespace orv::settings {
 

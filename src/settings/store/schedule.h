@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/dal/dataset.h"
+#include "dal/dataset.h"
 
 namespace orv::settings {
 

@@ -17,15 +17,15 @@
 //
 // Ownership: the main window owns one SettingsStore for the life of the process.
 // Threading: the user-interface thread only.
-// Errors: ProviderError (provider text) and DataSetError (settings/dal/dataset.h).
+// Errors: ProviderError (provider text) and DataSetError (dal/dataset.h).
 #pragma once
 
 #include <filesystem>
 #include <string>
 #include <string_view>
 
-#include "settings/dal/connection.h"
-#include "settings/dal/dataset.h"
+#include "dal/connection.h"
+#include "dal/dataset.h"
 
 namespace orv::settings {
 

@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <set>
 
-#include "settings/dal/datetime.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/datetime.h"
+#include "dal/sqlite_driver.h"
 #include "settings/store/settings_store.h"
 #include "settings_db.h"
 #include "test_env.h"

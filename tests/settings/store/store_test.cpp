@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
-#include "settings/dal/datetime.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/datetime.h"
+#include "dal/sqlite_driver.h"
 #include "settings/store/schedule.h"
 #include "settings_db.h"
 #include "test_env.h"

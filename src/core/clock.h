@@ -3,13 +3,13 @@
 // sets the time (FixedClock) and runs the real handler.
 //
 // Values are the data-access layer's date-times (dal::DateTime: days since 1899-12-30, the
-// fraction the time of day; settings/dal/datetime.h converts them to parts and text).
+// fraction the time of day; dal/datetime.h converts them to parts and text).
 // Threading: safe to read from any thread; FixedClock's setters belong to the test's thread.
 #pragma once
 
 #include <atomic>
 
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 
 namespace orv::ui {
 

@@ -1,11 +1,11 @@
-#include "settings/dal/dataset.h"
+#include "dal/dataset.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 
 namespace orv::dal {
 

@@ -1,4 +1,4 @@
-#include "settings/dal/sqlite_driver.h"
+#include "dal/sqlite_driver.h"
 
 #include <sqlite3.h>
 
@@ -8,7 +8,7 @@
 #include <mutex>
 #include <optional>
 
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 
 namespace orv::dal {
 

@@ -1,13 +1,13 @@
 // The SQLite provider: opening (never creating) the file, its errors, the clock functions the
 // scheduler's query relies on, column widths and date-time storage.
-#include "settings/dal/sqlite_driver.h"
+#include "dal/sqlite_driver.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <filesystem>
 
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 #include "settings_db.h"
 #include "test_env.h"
 

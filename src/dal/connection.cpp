@@ -1,10 +1,10 @@
-#include "settings/dal/connection.h"
+#include "dal/connection.h"
 
 #include <algorithm>
 #include <mutex>
 
-#include "settings/dal/dataset.h"
-#include "settings/dal/sqlite_driver.h"
+#include "dal/dataset.h"
+#include "dal/sqlite_driver.h"
 
 namespace orv::dal {
 

@@ -1,4 +1,4 @@
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 
 #include <algorithm>
 #include <cctype>

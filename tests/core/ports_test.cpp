@@ -3,9 +3,9 @@
 
 #include <cmath>
 
-#include "app/ports/clock.h"
-#include "app/ports/scripted_dialogs.h"
-#include "settings/dal/datetime.h"
+#include "core/clock.h"
+#include "core/scripted_dialogs.h"
+#include "dal/datetime.h"
 
 namespace {
 

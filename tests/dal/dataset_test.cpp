@@ -1,13 +1,13 @@
 // Datasets over the SQLite provider: states, navigation, locate, bookmarks, posting and its
 // refusal, events and what bound views are told, in order.
-#include "settings/dal/dataset.h"
+#include "dal/dataset.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <filesystem>
 
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 #include "settings_db.h"
 #include "test_env.h"
 

@@ -1,4 +1,4 @@
-#include "app/ports/scripted_dialogs.h"
+#include "core/scripted_dialogs.h"
 
 namespace orv::ui {
 

@@ -1,4 +1,4 @@
-#include "app/ports/clock.h"
+#include "core/clock.h"
 
 #include <chrono>
 #include <ctime>

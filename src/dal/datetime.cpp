@@ -1,4 +1,4 @@
-#include "settings/dal/datetime.h"
+#include "dal/datetime.h"
 
 #include <cmath>
 #include <cstdio>

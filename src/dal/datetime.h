@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 
 namespace orv::dal {
 

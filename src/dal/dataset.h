@@ -53,8 +53,8 @@
 #include <string_view>
 #include <vector>
 
-#include "settings/dal/connection.h"
-#include "settings/dal/driver.h"
+#include "dal/connection.h"
+#include "dal/driver.h"
 
 namespace orv::dal {
 

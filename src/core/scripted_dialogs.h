@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "app/ports/dialogs.h"
+#include "core/dialogs.h"
 
 namespace orv::ui {
 

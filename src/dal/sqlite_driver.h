@@ -20,7 +20,7 @@
 
 #include <functional>
 
-#include "settings/dal/driver.h"
+#include "dal/driver.h"
 
 namespace orv::dal {
 

@@ -1,8 +1,8 @@
-// The long-lived data objects of the main window: the settings store (the settings connection
-// ADOConnection1 and its datasets), the server connection (ADOConnectionSQLC and its probe), the
-// queries the operations run on the server, and the process-wide values they share. The window
-// (app/window/form_main.h) owns one MainData for the life of the process; the services behind
-// its handlers (backup run, scheduler, restore, maintenance) receive it by reference.
+// The long-lived data objects of a host of the backup operations: the settings store (the settings
+// connection ADOConnection1 and its datasets), the server connection (ADOConnectionSQLC and its
+// probe), the queries the operations run on the server, and the process-wide values they share.
+// A host (the window, app/window/form_main.h) owns one MainData for the life of the process; the
+// services (backup run, scheduler, restore, maintenance) receive it by reference.
 //
 // Plain C++, no Qt. Threading: user-interface thread only. Errors: the data-access layer's
 // ProviderError / DataSetError, unchanged.
@@ -11,11 +11,11 @@
 #include <string>
 
 #include "settings/connection/server_connection.h"
-#include "settings/dal/connection.h"
-#include "settings/dal/dataset.h"
+#include "dal/connection.h"
+#include "dal/dataset.h"
 #include "settings/store/settings_store.h"
 
-namespace orv::app {
+namespace orv::core {
 
 struct MainData {
   MainData() = default;
@@ -44,4 +44,4 @@ struct MainData {
   std::string UnattendedRun = "HAYIR";
 };
 
-}  // namespace orv::app
+}  // namespace orv::core

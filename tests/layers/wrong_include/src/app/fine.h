@@ -1,0 +1,1 @@
+#include "server/reaches_up.h"
