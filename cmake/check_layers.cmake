@@ -8,7 +8,8 @@
 #   4 i18n
 #   5 core
 #   6 backup
-#   7 app
+#   7 service
+#   8 app
 set(rank_platform 0)
 set(rank_dal 1)
 set(rank_zip 1)
@@ -19,7 +20,8 @@ set(rank_settings 3)
 set(rank_i18n 4)
 set(rank_core 5)
 set(rank_backup 6)
-set(rank_app 7)
+set(rank_service 7)
+set(rank_app 8)
 
 if(NOT ORV_LAYER_ROOT)
   message(FATAL_ERROR "check_layers.cmake: set ORV_LAYER_ROOT to the src folder")

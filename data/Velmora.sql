@@ -121,6 +121,7 @@ INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Cache', 'Cache',
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Memory : ', 'Memory : ', 'Memory : ');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Status : ', 'Status : ', 'Status : ');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('MB', 'MB', 'MB');
+INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Scheduled backups run in the background service.', 'Scheduled backups run in the background service.', 'Scheduled backups run in the background service.');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('CD YAZ', 'WRITE CD', 'WRITE CD');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Joliet File System', 'Joliet File System', 'Joliet File System');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Underrun Protection', 'Underrun Protection', 'Underrun Protection');

@@ -37,5 +37,7 @@ InstanceLock::~InstanceLock() {
 }
 
 std::filesystem::path default_instance_lock_file() { return installation_folder() / ".orvakell.lock"; }
+std::filesystem::path scheduler_lock_file() { return installation_folder() / ".orvakell-scheduler.lock"; }
+std::filesystem::path run_lock_file() { return installation_folder() / ".orvakell-run.lock"; }
 
 }  // namespace orv::platform

@@ -33,8 +33,19 @@ class InstanceLock {
   std::string error_;
 };
 
-// <installation folder>/.orvakell.lock
+// <installation folder>/.orvakell.lock: one window per installation.
 std::filesystem::path default_instance_lock_file();
+// The two locks the window and the background service share, beside the settings database:
+//   scheduler: held for its whole life by the one process that runs the weekly schedule (the
+//              service, or a window started while no service runs);
+//   run:       held by whichever process runs a backup, from its start to its end, so runs of
+//              the two processes never overlap.
+std::filesystem::path scheduler_lock_file();
+std::filesystem::path run_lock_file();
+
+// The box a run by hand shows when a run of another process (the service) is in progress.
+inline constexpr const char* kRunInProgressText =
+    "A backup run of the background service is in progress. Start this backup when it has ended.";
 
 // The box a second copy shows before it ends.
 inline constexpr const char* kAlreadyRunningText = "ORVAKELL is already running on this machine.";

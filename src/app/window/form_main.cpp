@@ -190,6 +190,9 @@ void TFormMain::buildControls() {
   pBuf = make<QProgressBar>(pbottom, "pBuf", 486, 3, 135, 17);
   pBuf->setToolTip(QStringLiteral("Software buffer status"));
   pHBuf = make<QProgressBar>(pbottom, "pHBuf", 628, 3, 135, 17);
+  lService = makeText<QLabel>(pbottom, "lService", QStringLiteral("Scheduled backups run in the background service."),
+                              420, 2, 343, 19);
+  lService->hide();
   pHBuf->setToolTip(QStringLiteral("Device buffer status"));
   for (QProgressBar* bar : {pcd, pBuf, pHBuf}) bar->setValue(0);
 
@@ -502,6 +505,21 @@ void TFormMain::FormShow() {
 // ---- handlers ---------------------------------------------------------------------------------
 
 void TFormMain::BitBtn1Click() { close(); }
+
+void TFormMain::setTimer2(bool on) {
+  if (on && !scheduleInService_)
+    Timer2->start();  // restarts the interval
+  else
+    Timer2->stop();
+}
+
+void TFormMain::showServiceText(bool discWriting) {
+  const bool text = scheduleInService_ && !discWriting;
+  lService->setVisible(text);
+  Label6->setVisible(!text);
+  pBuf->setVisible(!text);
+  pHBuf->setVisible(!text);
+}
 
 void TFormMain::Timer3Timer() { dialogs_->repaint(); }
 

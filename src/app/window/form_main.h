@@ -43,6 +43,7 @@
 #include "core/clock.h"
 #include "core/dialogs.h"
 #include "i18n/language_query.h"
+#include "platform/instance_lock.h"
 
 class QSortFilterProxyModel;
 class QItemSelectionModel;
@@ -112,6 +113,9 @@ class TFormMain : public QWidget {
   QFrame* pbottom = nullptr;
   QLabel *Label5 = nullptr, *lSize = nullptr, *Label6 = nullptr;
   QProgressBar *pcd = nullptr, *pBuf = nullptr, *pHBuf = nullptr;
+  // "Scheduled backups run in the background service." over the memory bars while the service
+  // runs the schedule and no disc write runs here.
+  QLabel* lService = nullptr;
   // Disc panel, beyond the first view.
   QCheckBox *cJoliet = nullptr, *cUnderrunProtection = nullptr, *cTestWrite = nullptr, *cImportSession = nullptr,
             *cOPC = nullptr, *cQuickSaveISO = nullptr, *cBootable = nullptr, *cShowFiles = nullptr,
@@ -149,6 +153,8 @@ class TFormMain : public QWidget {
   // Timers.
   void Timer1Timer();  // disc progress display — filled by the disc step
   void Timer2Timer();  // weekly scheduler — filled by the scheduler
+  // Missed runs of the last day, once after the start (posted by FormCreate).
+  void CatchUpMissedRuns();
   void Timer3Timer();  // immediate repaint
   // Disc panel — filled by the disc panel work, except the two plain display rules.
   void bAbortClick();
@@ -171,6 +177,14 @@ class TFormMain : public QWidget {
   void SaveDiscOptions();
   void ShowWebPanel(QTextBrowser* browser);
 
+  // One scheduler per installation (platform/instance_lock.h): true when the background service
+  // held the scheduler lock at creation. Timer2 then never runs in this window.
+  bool scheduleInService() const { return scheduleInService_; }
+  // Timer2 on or off; on does nothing while the service runs the schedule.
+  void setTimer2(bool on);
+  // Shows the service's text or the memory bars (they belong to a disc write).
+  void showServiceText(bool discWriting);
+
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -191,6 +205,8 @@ class TFormMain : public QWidget {
   i18n::QueryLanguageTable language_{data_.ADOQueryLanguage};
   std::vector<QObject*> observers_;  // bound models and controls, destroyed before data_
   bool syncing_ = false;
+  std::unique_ptr<platform::InstanceLock> schedulerLock_;
+  bool scheduleInService_ = false;
 };
 
 }  // namespace orv::app

@@ -17,12 +17,7 @@ class WindowRunView final : public backup::RunView {
   explicit WindowRunView(TFormMain& w) : w_(w) {}
   void SetLabel10(const std::string& text) override { w_.Label10->setText(QString::fromStdString(text)); }
   void SetLabel11(const std::string& text) override { w_.Label11->setText(QString::fromStdString(text)); }
-  void SetTimer2Enabled(bool on) override {
-    if (on)
-      w_.Timer2->start();  // restarts the interval
-    else
-      w_.Timer2->stop();
-  }
+  void SetTimer2Enabled(bool on) override { w_.setTimer2(on); }
   bool Timer2Enabled() const override { return w_.Timer2->isActive(); }
   std::vector<int> SelectedDatabaseRows() const override { return w_.selectedDatabaseRows(); }
   void ClearDiscQueue() override { w_.clBox->clear(); }
@@ -72,8 +67,29 @@ BackupHost& backupHost(TFormMain& window) {
   return found->host;
 }
 
-void TFormMain::BitBtn4Click() { backupHost(*this).run->BitBtn4Click(); }
+void TFormMain::BitBtn4Click() {
+  // Runs of the window and the background service never overlap.
+  platform::InstanceLock running(platform::run_lock_file());
+  if (running.state() == platform::InstanceLock::State::HeldElsewhere) {
+    dialogs_->message(platform::kRunInProgressText, ui::Dialogs::kApplicationTitle, ui::BoxKind::Warning);
+    return;
+  }
+  backupHost(*this).run->BitBtn4Click();
+}
 
-void TFormMain::Timer2Timer() { backupHost(*this).run->Timer2Timer(); }
+void TFormMain::Timer2Timer() {
+  // A run of another process holds the lock: this tick passes, the next one runs the minutes it
+  // skipped.
+  platform::InstanceLock running(platform::run_lock_file());
+  if (running.state() == platform::InstanceLock::State::HeldElsewhere) return;
+  backupHost(*this).run->Timer2Timer();
+}
+
+void TFormMain::CatchUpMissedRuns() {
+  if (scheduleInService_) return;
+  platform::InstanceLock running(platform::run_lock_file());
+  if (running.state() == platform::InstanceLock::State::HeldElsewhere) return;
+  backupHost(*this).run->CatchUpMissedRuns();
+}
 
 }  // namespace orv::app

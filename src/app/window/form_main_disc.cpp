@@ -37,7 +37,10 @@ class WindowDiscView final : public backup::DiscView {
     if (w_.cbSpeed->currentIndex() < 0 && w_.cbSpeed->count() > 0) w_.cbSpeed->setCurrentIndex(0);
     return w_.cbSpeed->currentText().toStdString();
   }
-  void SetAbortVisible(bool v) override { w_.bAbort->setVisible(v); }
+  void SetAbortVisible(bool v) override {
+    w_.bAbort->setVisible(v);
+    w_.showServiceText(v);
+  }
   void SetTimer1Enabled(bool on) override {
     if (on)
       w_.Timer1->start();

@@ -13,6 +13,16 @@ void TFormMain::FormCreate() {
   Label11->clear();
   const CreateOutcome outcome = CreateSteps(data_, *dialogs_);
   if (outcome.reached == CreateReached::Connected) eVolLabel->setText(shortDateToday());
+  // One scheduler per installation: while the background service holds the scheduler lock this
+  // window serves editing and the by-hand actions, and its timer stays off.
+  schedulerLock_ = std::make_unique<platform::InstanceLock>(platform::scheduler_lock_file());
+  scheduleInService_ = schedulerLock_->state() == platform::InstanceLock::State::HeldElsewhere;
+  if (scheduleInService_) schedulerLock_.reset();
+  setTimer2(Timer2->isActive());
+  showServiceText(false);
+  // Rows that fell due while no scheduler ran (this minute included) run once the window is up.
+  if (outcome.reached == CreateReached::Connected && !scheduleInService_)
+    QTimer::singleShot(0, this, &TFormMain::CatchUpMissedRuns);
 }
 
 void TFormMain::FormClose() {

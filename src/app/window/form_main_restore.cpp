@@ -29,12 +29,7 @@ class WindowOperationView final : public backup::OperationView {
     w_.Label11->setText(QString::fromStdString(text));
     w_.Label11->repaint();
   }
-  void SetTimer2(bool enabled) override {
-    if (enabled)
-      w_.Timer2->start();
-    else
-      w_.Timer2->stop();
-  }
+  void SetTimer2(bool enabled) override { w_.setTimer2(enabled); }
   void RepaintMain() override { w_.repaint(); }
   void OpenProgress() override { progress_.Open(); }
   void CloseProgress() override { progress_.Close(); }

@@ -17,6 +17,7 @@ const char* RunOutcomeText(RunOutcome outcome) {
     case RunOutcome::BackupFailed: return "backup failed";
     case RunOutcome::ZipFailed: return "zip failed";
     case RunOutcome::RecordFailed: return "record failed";
+    case RunOutcome::Stopped: return "stopped";
   }
   return "?";
 }

@@ -27,6 +27,7 @@ enum class RunOutcome {
   BackupFailed,   // the server refused the backup statement: nothing recorded, zipped or queued
   ZipFailed,      // backed up and recorded with the ".Dat" name; the archive was not made
   RecordFailed,   // backed up, but the settings database refused the record
+  Stopped,        // the host stopped during the backup: its temporary file removed, nothing recorded
 };
 const char* RunOutcomeText(RunOutcome outcome);
 

@@ -43,7 +43,8 @@ BackupRun::BackupRun(Ports ports)
       archiver_(*ports.archiver),
       log_(std::move(ports.log)),
       progress_handler_(*ports.progress, *ports.dialogs),
-      zip_port_(*ports.dialogs) {
+      zip_port_(*ports.dialogs),
+      stop_requested_(std::move(ports.stop_requested)) {
   progress_handler_.BindTo(archiver_);
   if (archiver_.Dialogs == nullptr) archiver_.Dialogs = &zip_port_;
 }
@@ -121,7 +122,9 @@ bool BackupRun::BackupDatabase(const std::string& name, const std::string& file)
       q.close();
       q.set_sql({server::backup_statement(name, temporary.string())});
       (void)q.exec_sql();
-      if (!fs::is_regular_file(temporary, ec))
+      if (StopRequested())
+        error = kStoppedText;
+      else if (!fs::is_regular_file(temporary, ec))
         error = "The server reported success but wrote no file " + temporary.string();
       else {
         fs::rename(temporary, final_path, ec);
@@ -134,6 +137,7 @@ bool BackupRun::BackupDatabase(const std::string& name, const std::string& file)
   if (error.empty()) return true;
   fs::remove(temporary, ec);
   last_error_ = error;
+  if (error == kStoppedText) return false;  // no box: the host is stopping
   dialogs_.message(kBackupFailedText, kBackupFailedCaption, ui::BoxKind::Error);
   return false;
 }
@@ -173,6 +177,7 @@ bool BackupRun::EnsureWorkingFolder(const std::string& folder) {
 
 void BackupRun::Run(bool list_ready) {
   Flag running(running_);
+  stopped_ = false;
   view_.ClearDiscQueue();
   data_.store.PostPendingSystemEdit();
   std::string completed;
@@ -193,7 +198,18 @@ void BackupRun::Run(bool list_ready) {
   try {
     for (const RunEntry& entry : RunList) {
       if (entry.DatabaseName.empty()) break;
+      if (StopRequested()) {
+        stopped_ = true;
+        break;
+      }
       RunDatabase(entry, folder);
+      if (stopped_) break;
+    }
+    if (stopped_) {
+      // The host is stopping: no disc step and no closing box; the log says what ran.
+      view_.SetLabel10("");
+      view_.SetLabel11("");
+      return;
     }
     if (!view_.DiscQueue().empty()) {
       view_.SetLabel10(msg().Write_CD_Str);
@@ -228,13 +244,19 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
 
   if (!BackupDatabase(name, folder + name + ".Dat")) {
     LastBackupFile.clear();
-    Log(entry, RunOutcome::BackupFailed, last_error_);
+    stopped_ = last_error_ == kStoppedText;
+    Log(entry, stopped_ ? RunOutcome::Stopped : RunOutcome::BackupFailed, last_error_);
     return;
   }
   LastBackupFile = name + ".Dat";
 
   bool zip_failed = false;
-  if (settings::is_true(entry.ToZip)) {
+  if (StopRequested()) {
+    // The backup is complete and in place; the archive waits for the next run.
+    stopped_ = true;
+    zip_failed = settings::is_true(entry.ToZip);
+    zip_error_ = kStoppedText;
+  } else if (settings::is_true(entry.ToZip)) {
     view_.SetLabel10(msg().Check_Zip_Str);
     Repaint();
     view_.SetLabel11(i18n::replace_placeholder(msg().Backup_To_Direct_Str, "<Directory>", folder));

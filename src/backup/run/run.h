@@ -40,6 +40,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,8 @@ struct RunEntry {
 // The fixed texts of the backup statement's failure box (not translated).
 inline constexpr const char* kBackupFailedText = "Lütfen Bağlantı Ayarlarınızı Kontrol Ediniz...!";
 inline constexpr const char* kBackupFailedCaption = "Bağlantı Ayarları";
+// The error text of a database whose run was ended by the host's stop request.
+inline constexpr const char* kStoppedText = "Stopped: the service was asked to end";
 // The values of UnattendedRun.
 inline constexpr const char* kEvet = "EVET";
 inline constexpr const char* kHayir = "HAYIR";
@@ -78,6 +81,10 @@ class BackupRun {
     ProgressWindow* progress = nullptr;
     zip::TZipArchiver* archiver = nullptr;  // ZipArchiver1
     RunLog log;                             // the configuration folder's run log by default
+    // Asked between the steps of a run and after each backup statement: true ends the run
+    // (the database in progress is not recorded and its temporary file is removed; no disc
+    // step). The service's stop signals; empty for the window.
+    std::function<bool()> stop_requested;
   };
   explicit BackupRun(Ports ports);
   ~BackupRun();
@@ -87,6 +94,11 @@ class BackupRun {
   // ---- handlers (errors they do not catch go to the standard error box) ----------------------
   void BitBtn4Click();
   void Timer2Timer();
+  // Missed runs, once at the start of a scheduler: every row whose day and time fell due within
+  // the last 24 hours (this minute included) while no scheduler ran, and whose database has no
+  // backup recorded since, runs now as one scheduled run, each logged as missed first. Later
+  // ticks start after this minute. Returns the databases it ran.
+  std::vector<std::string> CatchUpMissedRuns();
 
   // ---- steps, public for the window and for tests --------------------------------------------
   void FillRunListFromSelection();
@@ -106,6 +118,8 @@ class BackupRun {
 
   // True from the start of a run until its end (boxes included).
   bool Running() const { return running_; }
+  // True when the last run ended early on stop_requested.
+  bool Stopped() const { return stopped_; }
 
   std::vector<RunEntry> RunList;
   std::string LastBackupFile;
@@ -138,7 +152,11 @@ class BackupRun {
   RunLog log_;
   ZipArchiverProgress progress_handler_;
   DialogsZipPort zip_port_;
+  bool StopRequested() const { return stop_requested_ && stop_requested_(); }
+
+  std::function<bool()> stop_requested_;
   bool running_ = false;
+  bool stopped_ = false;
   bool tick_deferred_ = false;
   long long last_tick_minute_ = -1;         // the minute of the latest tick (none yet: -1)
   long long ran_minute_ = -1;               // the minute whose databases ran_in_minute_ lists
