@@ -32,6 +32,27 @@ InstanceLock::InstanceLock(const std::filesystem::path& file) {
   }
 }
 
+std::string InstanceLock::SetOwner(const std::string& text) {
+  if (state_ != State::Acquired) return "not held";
+  if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
+    return std::strerror(errno);
+  return "";
+}
+
+std::string lock_owner(const std::filesystem::path& file) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  std::string text;
+  // A shared lock is refused while an exclusive holder lives.
+  if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    char buf[256];
+    const ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+    text = n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string("unknown");
+  }
+  ::close(fd);
+  return text;
+}
+
 InstanceLock::~InstanceLock() {
   if (fd_ >= 0) ::close(fd_);  // closing drops the lock
 }

@@ -26,6 +26,9 @@ class InstanceLock {
   State state() const { return state_; }
   // Why the lock is Unavailable ("" otherwise).
   const std::string& error() const { return error_; }
+  // Replaces the lock file's text (who holds it, e.g. "service 1234"); Acquired only. Returns
+  // the system's text on failure, "" on success.
+  std::string SetOwner(const std::string& text);
 
  private:
   int fd_ = -1;
@@ -42,6 +45,10 @@ std::filesystem::path default_instance_lock_file();
 //              the two processes never overlap.
 std::filesystem::path scheduler_lock_file();
 std::filesystem::path run_lock_file();
+
+// Who holds a lock file: its text when another process holds the lock now, "" when nobody does
+// (a lock file left by an ended holder still has its text, but its lock is free).
+std::string lock_owner(const std::filesystem::path& file);
 
 // The box a run by hand shows when a run of another process (the service) is in progress.
 inline constexpr const char* kRunInProgressText =

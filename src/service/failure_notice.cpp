@@ -118,19 +118,4 @@ FailureNotice::Config ReadFailureNoticeConfig(const std::filesystem::path& file)
   return c;
 }
 
-bool IsFailureLine(const std::string& line) {
-  // time, how, database, file, outcome, error
-  std::size_t start = 0;
-  for (int field = 0; field < 4; ++field) {
-    start = line.find('\t', start);
-    if (start == std::string::npos) return false;
-    ++start;
-  }
-  const std::size_t end = line.find('\t', start);
-  const std::string outcome = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  return outcome == "backup failed" || outcome == "zip failed" || outcome == "record failed" ||
-         outcome == "stopped" || outcome == "disc write failed" || outcome == "disc write cancelled" ||
-         outcome == "disc write refused" || outcome == "left off the disc";
-}
-
 }  // namespace orv::service

@@ -58,8 +58,4 @@ class FailureNotice {
 std::filesystem::path ServiceConfigPath();
 FailureNotice::Config ReadFailureNoticeConfig(const std::filesystem::path& file);
 
-// True when a run-log line (run_log.h format) records a failure: a database not backed up,
-// zipped or recorded, a run stopped, a disc write failed, refused, cancelled or a file left off.
-bool IsFailureLine(const std::string& line);
-
 }  // namespace orv::service

@@ -131,16 +131,9 @@ ServiceHost::ServiceHost(Options options)
   archiver_.OnCheckTerminate = [stop](zip::TZipArchiver*, bool& abort) {
     if (stop != nullptr && stop->load()) abort = true;
   };
-  backup::BackupRun::Ports ports;
-  ports.data = &data_;
-  ports.dialogs = &dialogs_;
-  ports.clock = const_cast<ui::Clock*>(options_.clock);
-  ports.view = &view_;
-  ports.progress = &progress_;
-  ports.archiver = &archiver_;
-  ports.log = options_.log;
-  ports.stop_requested = [stop] { return stop != nullptr && stop->load(); };
-  run_ = std::make_unique<backup::BackupRun>(std::move(ports));
+  run_ = std::make_unique<backup::BackupRun>(backup::BackupRun::Ports{
+      &data_, &dialogs_, options_.clock, &view_, &progress_, &archiver_, options_.log});
+  run_->SetStopRequested([stop] { return stop != nullptr && stop->load(); });
   view_.start_disc = [this] {
     if (!disc_) SetUpDisc();
     if (disc_) disc_->step->bBurnClick();
@@ -230,10 +223,10 @@ ServiceHost::TickResult ServiceHost::Tick() {
   return ran ? TickResult::Ran : TickResult::Idle;
 }
 
-void ServiceHost::NoticeFailures(std::size_t lines_before) {
-  const std::vector<std::string> lines = LinesFrom(options_.log.file(), lines_before);
+void ServiceHost::NoticeFailures(std::uintmax_t log_size_before) {
+  const std::vector<std::string> lines = LinesFrom(options_.log.file(), log_size_before);
   for (const std::string& l : lines)
-    if (IsFailureLine(l)) {
+    if (backup::IsFailureLine(l)) {
       notice_.Start(lines);
       return;
     }

@@ -44,7 +44,7 @@ class ServiceHost {
   struct Options {
     std::filesystem::path installation_folder;  // holds Velmora.db and the locks
     std::string zip_engine_folder;              // folder of the zip engine's shared object
-    const ui::Clock* clock = nullptr;
+    ui::Clock* clock = nullptr;
     const std::atomic<bool>* stop = nullptr;
     std::ostream* err = nullptr;
     Ticker ticker;                        // for the 10-second progress throttle
@@ -85,7 +85,7 @@ class ServiceHost {
   void Refresh();
   void SetUpDisc();
   void LoadDiscOptions();
-  void NoticeFailures(std::size_t lines_before);
+  void NoticeFailures(std::uintmax_t log_size_before);
 
   Options options_;
   std::ostream& err_;

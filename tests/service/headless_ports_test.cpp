@@ -73,12 +73,29 @@ TEST_F(PortsTest, ProgressGoesToStderrAtMostEveryTenSeconds) {
 }
 
 TEST_F(PortsTest, FailureLinesAreTheFailedOutcomes) {
+  using backup::IsFailureLine;
   EXPECT_TRUE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\t\tbackup failed\tno such database"));
   EXPECT_TRUE(IsFailureLine("2026-12-06 02:30:00\tdisc\t\tA.zip\tdisc write failed\tno disc"));
   EXPECT_TRUE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\tA.Dat\tzip failed\tdisk full"));
   EXPECT_FALSE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\tA.zip\tbacked up\t"));
   EXPECT_FALSE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\t\tmissed\tbackup failed"));
   EXPECT_FALSE(IsFailureLine("garbage"));
+
+  // New failure lines of background runs, read once each; an unfinished last line waits.
+  fs::create_directories(env.work());
+  orv::test::write_file(log_file, "2026-12-06 02:30:00\tby hand\tA\t\tbackup failed\tx\n"
+                                  "2026-12-06 02:30:00\tscheduled\tB\t\tbackup failed\ty\n"
+                                  "2026-12-06 02:31:00\tscheduled\tC\tC.Dat\tbacked up\t\n"
+                                  "2026-12-06 02:32:00\tscheduled\tD\t\tbackup fai");
+  std::uintmax_t offset = 0;
+  auto lines = backup::NewFailureLines(log_file, offset, /*background=*/true);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("\tB\t"), std::string::npos);
+  EXPECT_TRUE(backup::NewFailureLines(log_file, offset, true).empty());
+  orv::test::write_file(log_file, orv::test::read_file(log_file) + "led\tz\n");
+  lines = backup::NewFailureLines(log_file, offset, true);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("\tD\t"), std::string::npos);
 }
 
 TEST_F(PortsTest, FailureCommandGetsTheLinesAndIsEndedPastItsLimit) {

@@ -163,6 +163,10 @@ int main(int argc, char** argv) {
   }
   if (scheduler && scheduler->state() == platform::InstanceLock::State::Unavailable)
     host.dialogs().ErrorOnce("scheduler lock", scheduler->error());
+  if (scheduler && scheduler->state() == platform::InstanceLock::State::Acquired) {
+    const std::string failed = scheduler->SetOwner("service " + std::to_string(::getpid()));
+    if (!failed.empty()) host.dialogs().ErrorOnce("scheduler lock", failed);
+  }
 
   auto next_tick = std::chrono::steady_clock::now();
   while (!g_stop) {
@@ -180,6 +184,6 @@ int main(int argc, char** argv) {
     Wait(host.DiscBusy() ? std::min(until, 1000) : std::max(1, std::min(until, 5000)));
   }
   host.StopDisc();
-  host.dialogs().Note("stopped", std::string("signal ") + ::strsignal(g_signal.load()) + ": the service ends");
+  host.dialogs().Note("ended", std::string("signal ") + ::strsignal(g_signal.load()) + ": the service ends");
   return 0;
 }

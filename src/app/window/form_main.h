@@ -35,8 +35,10 @@
 #include <QToolButton>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "core/main_data.h"
@@ -52,6 +54,7 @@ class BandedGrid;
 namespace orv::app {
 
 class DataSetModel;
+using core::MainData;
 
 struct MainWindowPorts {
   ui::Dialogs* dialogs = nullptr;  // nullptr: boxes and dialogs on screen (QtDialogs)
@@ -184,6 +187,11 @@ class TFormMain : public QWidget {
   void setTimer2(bool on);
   // Shows the service's text or the memory bars (they belong to a disc write).
   void showServiceText(bool discWriting);
+  // While the service runs the schedule: a tray notification for each failure of a background
+  // run (or disc write) the run log gained since the last look; the lines it showed. Run every
+  // minute by TimerNotice.
+  std::vector<std::string> NoticeBackgroundFailures();
+  QTimer* TimerNotice = nullptr;
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -207,6 +215,7 @@ class TFormMain : public QWidget {
   bool syncing_ = false;
   std::unique_ptr<platform::InstanceLock> schedulerLock_;
   bool scheduleInService_ = false;
+  std::uintmax_t runLogSeen_ = 0;  // bytes of the run log already looked at
 };
 
 }  // namespace orv::app

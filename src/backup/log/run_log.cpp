@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "platform/paths.h"
 #include "dal/datetime.h"
@@ -20,6 +21,46 @@ const char* RunOutcomeText(RunOutcome outcome) {
     case RunOutcome::Stopped: return "stopped";
   }
   return "?";
+}
+
+bool IsFailureLine(const std::string& line) {
+  // time, how, database, file, outcome, error
+  std::size_t start = 0;
+  for (int field = 0; field < 4; ++field) {
+    start = line.find('\t', start);
+    if (start == std::string::npos) return false;
+    ++start;
+  }
+  const std::size_t end = line.find('\t', start);
+  const std::string outcome = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  for (RunOutcome o : {RunOutcome::BackupFailed, RunOutcome::ZipFailed, RunOutcome::RecordFailed, RunOutcome::Stopped})
+    if (outcome == RunOutcomeText(o)) return true;
+  // The disc step's failure outcomes (backup/disc/disc_step.h).
+  return outcome == "disc write failed" || outcome == "disc write cancelled" || outcome == "disc write refused" ||
+         outcome == "left off the disc";
+}
+
+std::vector<std::string> NewFailureLines(const std::filesystem::path& file, std::uintmax_t& offset, bool background) {
+  std::vector<std::string> out;
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return out;
+  in.seekg(0, std::ios::end);
+  const std::streamoff size = in.tellg();
+  if (size < static_cast<std::streamoff>(offset)) offset = 0;  // the log was replaced
+  in.seekg(static_cast<std::streamoff>(offset));
+  std::string line;
+  while (std::getline(in, line)) {
+    if (in.eof()) break;  // an incomplete last line: read it next time
+    offset += line.size() + 1;
+    if (!IsFailureLine(line)) continue;
+    if (background) {
+      const std::size_t a = line.find('\t'), b = a == std::string::npos ? a : line.find('\t', a + 1);
+      const std::string how = b == std::string::npos ? "" : line.substr(a + 1, b - a - 1);
+      if (how != "scheduled" && how != "disc") continue;
+    }
+    out.push_back(line);
+  }
+  return out;
 }
 
 std::string EscapeRunLogField(const std::string& text) {

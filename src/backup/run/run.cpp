@@ -43,8 +43,7 @@ BackupRun::BackupRun(Ports ports)
       archiver_(*ports.archiver),
       log_(std::move(ports.log)),
       progress_handler_(*ports.progress, *ports.dialogs),
-      zip_port_(*ports.dialogs),
-      stop_requested_(std::move(ports.stop_requested)) {
+      zip_port_(*ports.dialogs) {
   progress_handler_.BindTo(archiver_);
   if (archiver_.Dialogs == nullptr) archiver_.Dialogs = &zip_port_;
 }

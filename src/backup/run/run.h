@@ -81,10 +81,6 @@ class BackupRun {
     ProgressWindow* progress = nullptr;
     zip::TZipArchiver* archiver = nullptr;  // ZipArchiver1
     RunLog log;                             // the configuration folder's run log by default
-    // Asked between the steps of a run and after each backup statement: true ends the run
-    // (the database in progress is not recorded and its temporary file is removed; no disc
-    // step). The service's stop signals; empty for the window.
-    std::function<bool()> stop_requested;
   };
   explicit BackupRun(Ports ports);
   ~BackupRun();
@@ -118,7 +114,11 @@ class BackupRun {
 
   // True from the start of a run until its end (boxes included).
   bool Running() const { return running_; }
-  // True when the last run ended early on stop_requested.
+  // Asked between the steps of a run and after each backup statement: true ends the run (the
+  // database in progress is not recorded and its temporary file is removed; no disc step). The
+  // service's stop signals; unset for the window.
+  void SetStopRequested(std::function<bool()> stop) { stop_requested_ = std::move(stop); }
+  // True when the last run ended early on the stop request.
   bool Stopped() const { return stopped_; }
 
   std::vector<RunEntry> RunList;
