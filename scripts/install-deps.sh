@@ -14,6 +14,8 @@ packages=(
   # outside tools our tests check the output with, and ODBC drivers
   sqlite3 unixodbc odbcinst libsqliteodbc tdsodbc
   zip unzip p7zip-full xorriso genisoimage libarchive-tools python3 attr
+  # zone rules for the tests of disc dates in summer time
+  tzdata
 )
 
 missing=()

@@ -15,6 +15,7 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/byte_order.h"
 #include "platform/civil_date.h"
 #include "platform/file_write.h"
 
@@ -28,16 +29,16 @@ constexpr std::uint32_t kMaxHeader = 1u << 20;
 constexpr std::uint32_t kMaxFiles = 64;
 constexpr std::size_t kChunk = 1u << 20;
 
-std::uint32_t get_u32(const unsigned char* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+// Appends the little-endian bytes of v.
+void append_le32(std::string& out, std::uint32_t v) {
+  std::uint8_t b[4];
+  bytes::store_le32(b, v);
+  out.append(reinterpret_cast<const char*>(b), sizeof b);
 }
-std::uint64_t get_u64(const unsigned char* p) { return std::uint64_t(get_u32(p)) | std::uint64_t(get_u32(p + 4)) << 32; }
-void put_u32(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += char((v >> (8 * i)) & 0xff);
-}
-void put_u64(std::string& out, std::uint64_t v) {
-  put_u32(out, std::uint32_t(v));
-  put_u32(out, std::uint32_t(v >> 32));
+void append_le64(std::string& out, std::uint64_t v) {
+  std::uint8_t b[8];
+  bytes::store_le64(b, v);
+  out.append(reinterpret_cast<const char*>(b), sizeof b);
 }
 
 std::string encode(const std::string& v) {
@@ -193,8 +194,8 @@ std::vector<BackupSet> read_backup_sets(const ByteSource& source) {
     if (total - offset < sizeof head) throw BackupFormatError("truncated backup set header");
     source.read_at(offset, head, sizeof head);
     if (std::memcmp(head, kSetMagic, 8) != 0) throw BackupFormatError("not a backup set");
-    std::uint32_t header_len = get_u32(head + 8);
-    std::uint32_t header_crc = get_u32(head + 12);
+    std::uint32_t header_len = bytes::load_le32(head + 8);
+    std::uint32_t header_crc = bytes::load_le32(head + 12);
     if (header_len > kMaxHeader || header_len > total - offset - 16) throw BackupFormatError("bad header length");
     std::string text(header_len, '\0');
     source.read_at(offset + 16, text.data(), header_len);
@@ -248,15 +249,15 @@ std::vector<BackupSet> read_backup_sets(const ByteSource& source) {
     source.read_at(data, trailer.data(), trailer_len);
     const auto* t = reinterpret_cast<const unsigned char*>(trailer.data());
     if (std::memcmp(t, kEndMagic, 8) != 0) throw BackupFormatError("backup set end mark missing");
-    if (crc32_update(0, t, trailer_len - 4) != get_u32(t + trailer_len - 4))
+    if (crc32_update(0, t, trailer_len - 4) != bytes::load_le32(t + trailer_len - 4))
       throw BackupFormatError("trailer checksum mismatch");
-    std::uint64_t bits = get_u64(t + 8);
+    std::uint64_t bits = bytes::load_le64(t + 8);
     std::memcpy(&set.finish_date.days, &bits, 8);
     if (!std::isfinite(set.finish_date.days)) throw BackupFormatError("bad finish date");
-    if (get_u32(t + 16) != set.files.size()) throw BackupFormatError("file count mismatch");
-    for (std::size_t i = 0; i < set.files.size(); ++i) set.files[i].crc = get_u32(t + 20 + 4 * i);
+    if (bytes::load_le32(t + 16) != set.files.size()) throw BackupFormatError("file count mismatch");
+    for (std::size_t i = 0; i < set.files.size(); ++i) set.files[i].crc = bytes::load_le32(t + 20 + 4 * i);
     set.length = data + trailer_len - offset;
-    if (get_u64(t + 20 + 4 * set.files.size()) != set.length) throw BackupFormatError("set length mismatch");
+    if (bytes::load_le64(t + 20 + 4 * set.files.size()) != set.length) throw BackupFormatError("set length mismatch");
     offset += set.length;
     sets.push_back(std::move(set));
   }
@@ -339,8 +340,8 @@ void append_backup_set(const std::filesystem::path& path, const BackupSet& heade
     if (::lseek(fd, static_cast<off_t>(old_size), SEEK_SET) < 0)
       throw std::system_error(errno, std::generic_category(), target.string());
     std::string head(kSetMagic, 8);
-    put_u32(head, static_cast<std::uint32_t>(text.size()));
-    put_u32(head, crc32_update(0, text.data(), text.size()));
+    append_le32(head, static_cast<std::uint32_t>(text.size()));
+    append_le32(head, crc32_update(0, text.data(), text.size()));
     head += text;
     write_all(fd, head.data(), head.size(), target);
     std::uint64_t length = head.size();
@@ -367,12 +368,12 @@ void append_backup_set(const std::filesystem::path& path, const BackupSet& heade
     dal::DateTime finish = now_local();
     std::uint64_t bits;
     std::memcpy(&bits, &finish.days, 8);
-    put_u64(trailer, bits);
-    put_u32(trailer, static_cast<std::uint32_t>(crcs.size()));
-    for (auto c : crcs) put_u32(trailer, c);
+    append_le64(trailer, bits);
+    append_le32(trailer, static_cast<std::uint32_t>(crcs.size()));
+    for (auto c : crcs) append_le32(trailer, c);
     length += trailer.size() + 8 + 4;
-    put_u64(trailer, length);
-    put_u32(trailer, crc32_update(0, trailer.data(), trailer.size()));
+    append_le64(trailer, length);
+    append_le32(trailer, crc32_update(0, trailer.data(), trailer.size()));
     write_all(fd, trailer.data(), trailer.size(), target);
     if (platform::io::fsync(fd) != 0) throw std::system_error(errno, std::generic_category(), target.string());
     const int closing = closer.fd;
