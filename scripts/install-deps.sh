@@ -16,6 +16,8 @@ packages=(
   zip unzip p7zip-full xorriso genisoimage libarchive-tools python3 attr
   # the Debian package (scripts/package.sh) and its checks
   dpkg-dev lintian systemd
+  # zone rules for the tests of disc dates in summer time
+  tzdata
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "burner/datetime.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -78,10 +79,19 @@ TDateTime FileTimeToDateTime(std::time_t seconds) {
   return FromTm(t, 0);
 }
 
-int8_t StandardZoneOffset15() {
-  tzset();
-  const long bias_minutes = timezone / 60;  // minutes west of Greenwich, standard time
-  return static_cast<int8_t>(-bias_minutes / 15);
+int8_t ZoneOffset15At(TDateTime local) {
+  const TDateParts p = DecodeDateTime(local);
+  std::tm t{};
+  t.tm_year = p.Year - 1900;
+  t.tm_mon = p.Month - 1;
+  t.tm_mday = p.Day;
+  t.tm_hour = p.Hour;
+  t.tm_min = p.Minute;
+  t.tm_sec = p.Second;
+  t.tm_isdst = -1;  // let the zone rules say whether summer time was in force
+  (void)mktime(&t);  // fills tm_gmtoff; a time outside time_t keeps the zone's offset of 0
+  const long quarters = t.tm_gmtoff / (15 * 60);
+  return static_cast<int8_t>(std::clamp(quarters, -48L, 52L));
 }
 
 std::string FormatDescriptorDate(TDateTime value) {

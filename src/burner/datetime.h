@@ -1,7 +1,7 @@
 // Date-times of the disc library: days since 30 December 1899, the fraction giving the time of
 // day (the same scale as the settings store). Helpers to split them into calendar fields, to
 // build them from the local clock and from file times, and the time-zone offset that ISO 9660
-// recording dates carry. Pure functions; thread-safe.
+// recording dates carry for a given date. Pure functions; thread-safe.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +27,10 @@ TDateTime NowLocal();
 // even and years are kept within 1980..2107.
 TDateTime FileTimeToDateTime(std::time_t seconds);
 
-// Recording-date time-zone offset in 15-minute units east of Greenwich, from the standard
-// (non-daylight) offset of the local zone, truncated toward zero.
-int8_t StandardZoneOffset15();
+// Recording-date time-zone offset in 15-minute units east of Greenwich that the local zone
+// has in force at the local date-time `local` (summer time included), truncated toward zero
+// and kept within -48..52. In the hour a clock is set back, the earlier of the two is taken.
+int8_t ZoneOffset15At(TDateTime local);
 
 // "yyyymmddhhnnss" followed by the milliseconds with at least two digits; callers cut it to
 // the length they need.

@@ -49,7 +49,6 @@ TFileTree& ProcessFileTree() {
 TFileTree::TFileTree() { ResetFileTree(65535, 8191); }
 
 bool TFileTree::ResetFileTree(int MaxFiles_, int MaxDirs_) {
-  ZoneOffset = StandardZoneOffset15();
   FileTable.clear();
   ISODirOrder.clear();
   JolietDirOrder.clear();
@@ -66,6 +65,7 @@ bool TFileTree::ResetFileTree(int MaxFiles_, int MaxDirs_) {
   root->TreePath.assign(1, '\\');
   root->ShortName = "CD_ROOT";
   root->LongName = "CD Root Directory";
+  root->JolietName = root->LongName;
   root->Parent = root;
   return true;
 }
@@ -150,9 +150,11 @@ TDEntry* TFileTree::AddDirFromSearchRec(TDEntry* Parent, const TSearchRec& Rec, 
   while (*tail) tail = &(*tail)->Next;
   *tail = e;
 
+  e->JolietName = UniqueJolietName(Parent, e, Rec.Name, path, h);
   d->Parent = Parent;
   d->FirstEntry = nullptr;
   d->LongName = Rec.Name;
+  d->JolietName = e->JolietName;
   d->ShortName = short_name;
   d->TreePath = UpperAscii(path);
   IndexDir(d);
@@ -216,6 +218,7 @@ bool TFileTree::AddFileFromSearchRec(TDEntry* Dir, const TSearchRec& Rec, const 
   }
   e->ShortName = short_name;
   e->LongName = long_name;
+  e->JolietName = UniqueJolietName(Dir, e, long_name, shown, h);
   e->ISOLength = e->JolietLength = Rec.Size;
   e->Attr = Rec.Attr;
   e->DateTime = date;
@@ -278,6 +281,28 @@ int TFileTree::AddFile(const std::string& DestPath, const std::string& SourceFil
   const size_t refusals_before = refusals_;
   (void)AddFileFromSearchRec(dir, *rec, SourceFileIn, 0, false, h);
   return refusals_ == refusals_before ? 1 : 0;
+}
+
+std::string TFileTree::UniqueJolietName(const TDEntry* Dir, const TFEntry* self, const std::string& long_name,
+                                        const std::string& shown, const Hooks& h) const {
+  const std::string plain = JolietForm(long_name);
+  auto taken = [&](const std::string& candidate) {
+    for (const TFEntry* e = Dir->FirstEntry; e; e = e->Next)
+      if (e != self && EqualUpperAscii(e->JolietName, candidate)) return true;
+    return false;
+  };
+  if (!taken(plain)) return plain;
+  for (int k = 1; k < 100000; ++k) {
+    const std::string numbered = NumberedJolietName(plain, k);
+    if (!taken(numbered)) {
+      const std::string format = kMsgJolietRenamed;
+      const size_t a = format.find("%s");
+      const size_t b = format.find("%s", a + 2);
+      Log(h, format.substr(0, a) + shown + format.substr(a + 2, b - a - 2) + numbered + format.substr(b + 2), 1);
+      return numbered;
+    }
+  }
+  return plain;
 }
 
 TFEntry* TFileTree::FindEntry(const TDEntry* Dir, const std::string& LongName) const {

@@ -2,6 +2,9 @@
 // entry carrying an ISO 9660 short name and a Joliet long name, and either a source file on
 // the local disk or, for entries of an earlier session, the sector where its data lies.
 //
+// Joliet names are unique in each folder (compared without regard to ASCII case, as readers on
+// Windows do): names that differ only in characters Joliet cannot hold get a number.
+//
 // Ownership: one TFileTree per process (ProcessFileTree()); it owns every record. DirTable
 // holds the folders in creation order (index 0 the root), FileTable the entries in creation
 // order, which is the order of the file data in the image. Pointers to records stay valid
@@ -29,6 +32,7 @@ struct TFEntry;
 struct TDEntry {
   std::string ShortName;
   std::string LongName;
+  std::string JolietName;     // the name in the Joliet tree (UTF-8), as its folder entry's
   int64_t ISOSize = 0;        // bytes of the ISO directory, a multiple of 2048
   int64_t JolietSize = 0;     // bytes of the Joliet directory
   std::string TreePath;       // upper-case long-name path, "\A\B"; "\" for the root
@@ -42,6 +46,9 @@ struct TDEntry {
 struct TFEntry {
   std::string ShortName;
   std::string LongName;
+  // The name in the Joliet tree (UTF-8, Basic Multilingual Plane only): LongName with the
+  // characters Joliet cannot hold as '_', numbered when that form meets another in the folder.
+  std::string JolietName;
   std::string SourcePath;     // empty for folders and imported entries
   bool Imported = false;      // extents are absolute sectors of the disc
   TDateTime DateTime = 0;     // local time
@@ -54,6 +61,11 @@ struct TFEntry {
   TDEntry* Dir = nullptr;     // the folder a folder entry stands for
   TFEntry* Next = nullptr;
 };
+
+// The Joliet name of an entry or folder; a record made without the tree's rules (a test's
+// hand-made tree) falls back to its long name, whose Joliet bytes are the same.
+inline const std::string& JolietNameOf(const TFEntry& e) { return e.JolietName.empty() ? e.LongName : e.JolietName; }
+inline const std::string& JolietNameOf(const TDEntry& d) { return d.JolietName.empty() ? d.LongName : d.JolietName; }
 
 // Handler of the add-file event: may change the names and the date and set Skip.
 using TAddFileHook = std::function<void(const std::string& FullPath, std::string& LongFileName,
@@ -70,6 +82,7 @@ inline constexpr const char* kMsgNameTooLong = "NAME TOO LONG FOR THE DISC: %s";
 inline constexpr const char* kMsgNameIsFolder = "A FOLDER OF THIS NAME EXISTS: %s";
 inline constexpr const char* kMsgNameIsFile = "A FILE OF THIS NAME EXISTS: %s";
 inline constexpr const char* kMsgNotAFile = "NOT A FILE: %s";
+inline constexpr const char* kMsgJolietRenamed = "JOLIET NAME OF %s IS %s: ANOTHER ENTRY HAS THE SAME NAME";
 inline constexpr const char* kMsgArchiveBit = "CAN'T CLEAR ARCHIVE ATTRIBUTE OF %s [%s]";
 
 // A file of this size or more cannot be described by a 32-bit data length.
@@ -87,7 +100,7 @@ class TFileTree {
 
   TFileTree();
 
-  // Empties the tree, sets the capacities, reads the time-zone offset, creates the root.
+  // Empties the tree, sets the capacities, creates the root.
   bool ResetFileTree(int MaxFiles, int MaxDirs);
 
   TDEntry* Root() const { return DirTable.front().get(); }
@@ -124,7 +137,6 @@ class TFileTree {
   int MaxDirs = 0;
   int MaxFiles = 0;
   int64_t FilesSize = 0;
-  int8_t ZoneOffset = 0;  // recording-date offset, 15-minute units east of Greenwich
   std::string LastRefusal;  // the message of the last file the tree refused, for the caller
 
  private:
@@ -133,6 +145,10 @@ class TFileTree {
   void TakeOutDir(TDEntry* d);
   void TakeOutFile(TFEntry* e);
   void Refuse(const Hooks& h, const char* format, const std::string& what);
+  // The Joliet name of an entry named long_name in Dir, unique among the other entries
+  // (self excluded); a change from long_name's own Joliet form is logged.
+  std::string UniqueJolietName(const TDEntry* Dir, const TFEntry* self, const std::string& long_name,
+                               const std::string& shown, const Hooks& h) const;
 
   std::unordered_map<std::string, TDEntry*> path_index_;  // TreePath -> first folder of that path
   size_t refusals_ = 0;

@@ -2,33 +2,21 @@
 
 #include <cstring>
 
+#include "burner/iso9660_records.h"
 #include "burner/names.h"
 
 namespace orv::burner {
 namespace {
 
-void Le16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void Be16(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v >> 8);
-  p[1] = static_cast<uint8_t>(v);
-}
-void Le32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void Be32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * (3 - i)));
-}
-void Both16(uint8_t* p, uint32_t v) {
-  Le16(p, v);
-  Be16(p + 2, v);
-}
-void Both32(uint8_t* p, uint32_t v) {
-  Le32(p, v);
-  Be32(p + 4, v);
-}
+namespace iso = iso9660;
+using DR = iso9660::DirRecord;
+using VD = iso9660::VolumeDescriptor;
+
+// Eight spaces in the application-use field of both descriptors, where image_layout_test
+// expects them.
+constexpr size_t kApplicationUseBlank = 1024;
+static_assert(kApplicationUseBlank >= VD::ApplicationUse::kOffset &&
+              kApplicationUseBlank + 8 <= VD::ApplicationUse::kEnd);
 
 // A text field of N bytes: ASCII characters (others as '_'), optionally upper case, padded
 // with spaces or cut.
@@ -52,32 +40,34 @@ void Ucs2Field(uint8_t* p, size_t n, const std::string& text) {
   std::memcpy(p, ucs2.data(), std::min(n - n % 2, ucs2.size()));
 }
 
-void RecordDate(uint8_t* p, TDateTime value, int8_t zone) {
+// A recording date: the local time and the offset from Greenwich in force at that time, so a
+// file changed in summer carries the summer offset and readers restore its own time.
+void RecordDate(uint8_t* p, TDateTime value) {
+  using D = iso::RecordingDate;
   const TDateParts d = DecodeDateTime(value);
   const int year = d.Year - 1900;
-  p[0] = static_cast<uint8_t>(year < 0 ? 0 : (year > 255 ? 255 : year));
-  p[1] = static_cast<uint8_t>(d.Month);
-  p[2] = static_cast<uint8_t>(d.Day);
-  p[3] = static_cast<uint8_t>(d.Hour);
-  p[4] = static_cast<uint8_t>(d.Minute);
-  p[5] = static_cast<uint8_t>(d.Second);
-  p[6] = static_cast<uint8_t>(zone);
+  D::Year::Set(p, static_cast<uint8_t>(year < 0 ? 0 : (year > 255 ? 255 : year)));
+  D::Month::Set(p, static_cast<uint8_t>(d.Month));
+  D::Day::Set(p, static_cast<uint8_t>(d.Day));
+  D::Hour::Set(p, static_cast<uint8_t>(d.Hour));
+  D::Minute::Set(p, static_cast<uint8_t>(d.Minute));
+  D::Second::Set(p, static_cast<uint8_t>(d.Second));
+  D::ZoneOffset::Set(p, static_cast<uint8_t>(ZoneOffset15At(value)));
 }
 
 // Writes one directory record at p; returns its length.
 uint32_t DirRecord(uint8_t* p, const std::string& id, uint32_t extent, uint32_t length, const uint8_t* date,
                    uint8_t flags) {
-  const auto n = static_cast<uint32_t>(id.size());
-  const uint32_t total = 33 + n + (n % 2 == 0 ? 1 : 0);
+  const uint32_t total = DR::Size(id.size());
   std::memset(p, 0, total);
-  p[0] = static_cast<uint8_t>(total);
-  Both32(p + 2, extent);
-  Both32(p + 10, length);
-  if (date) std::memcpy(p + 18, date, 7);
-  p[25] = flags;
-  Both16(p + 28, 1);
-  p[32] = static_cast<uint8_t>(n);
-  std::memcpy(p + 33, id.data(), n);
+  DR::Length::Set(p, static_cast<uint8_t>(total));
+  DR::Extent::Set(p, extent);
+  DR::DataLength::Set(p, length);
+  if (date) std::memcpy(DR::RecordingDate::At(p), date, DR::RecordingDate::kWidth);
+  DR::Flags::Set(p, flags);
+  DR::VolumeSequence::Set(p, 1);
+  DR::IdLength::Set(p, static_cast<uint8_t>(id.size()));
+  std::memcpy(p + DR::kIdentifier, id.data(), id.size());
   return total;
 }
 
@@ -86,7 +76,7 @@ struct TreeView {
   uint32_t dir_area;
   uint32_t DirSector(const TDEntry& d) const { return dir_area + (joliet ? d.JolietSector : d.ISOSector); }
   uint32_t DirSize(const TDEntry& d) const { return static_cast<uint32_t>(joliet ? d.JolietSize : d.ISOSize); }
-  const std::string& Name(const TFEntry& e) const { return joliet ? e.LongName : e.ShortName; }
+  const std::string& Name(const TFEntry& e) const { return joliet ? JolietNameOf(e) : e.ShortName; }
   std::string Identifier(const TFEntry& e) const {
     const std::string& name = Name(e);
     if (name == ".") return std::string(1, '\0');
@@ -96,18 +86,19 @@ struct TreeView {
   }
 };
 
-void WriteDirectory(uint8_t* out, const TDEntry& d, const TreeView& v, const TImageLayout& L, int8_t zone,
+void WriteDirectory(uint8_t* out, const TDEntry& d, const TreeView& v, const TImageLayout& L,
                     const uint8_t* now_date) {
   uint32_t used = 0;
   uint8_t* sector = out;
   if (!(d.FirstEntry && v.Name(*d.FirstEntry) == ".")) {
-    used += DirRecord(sector + used, std::string(1, '\0'), v.DirSector(d), v.DirSize(d), now_date, 2);
-    used += DirRecord(sector + used, std::string(1, '\1'), v.DirSector(*d.Parent), v.DirSize(*d.Parent), now_date, 2);
+    used += DirRecord(sector + used, std::string(1, '\0'), v.DirSector(d), v.DirSize(d), now_date, DR::kFlagDirectory);
+    used += DirRecord(sector + used, std::string(1, '\1'), v.DirSector(*d.Parent), v.DirSize(*d.Parent), now_date,
+                      DR::kFlagDirectory);
   }
-  uint8_t date[7];
+  uint8_t date[DR::RecordingDate::kWidth];
   for (const TFEntry* e = d.FirstEntry; e; e = e->Next) {
     const std::string id = v.Identifier(*e);
-    const uint32_t n = 33 + static_cast<uint32_t>(id.size()) + (id.size() % 2 == 0 ? 1 : 0);
+    const uint32_t n = DR::Size(id.size());
     if (used + n > kSectorSize) {
       sector += kSectorSize;
       used = 0;
@@ -119,74 +110,87 @@ void WriteDirectory(uint8_t* out, const TDEntry& d, const TreeView& v, const TIm
     else if ((v.joliet ? e->JolietLength : e->ISOLength) == 0) extent = 0;
     else extent = rel + L.FirstFileSector;
     const auto length = static_cast<uint32_t>(v.joliet ? e->JolietLength : e->ISOLength);
-    RecordDate(date, e->DateTime, zone);
-    uint8_t flags = e->Dir ? 2 : 0;
-    if (e->Attr & faHidden) flags |= 1;
+    RecordDate(date, e->DateTime);
+    uint8_t flags = e->Dir ? DR::kFlagDirectory : 0;
+    if (e->Attr & faHidden) flags |= DR::kFlagHidden;
     used += DirRecord(sector + used, id, extent, length, date, flags);
   }
 }
 
 void WritePathTable(uint8_t* out, const std::vector<TDEntry*>& order, const TreeView& v, bool big_endian) {
+  using PR = iso::PathRecord;
   size_t at = 0;
   for (const TDEntry* d : order) {
     const bool root = d->Parent == d;
-    const std::string name = root ? std::string(1, '\0') : (v.joliet ? Utf8ToUcs2BE(d->LongName) : d->ShortName);
-    out[at] = static_cast<uint8_t>(name.size());
-    out[at + 1] = 0;
+    const std::string name = root ? std::string(1, '\0') : (v.joliet ? Utf8ToUcs2BE(JolietNameOf(*d)) : d->ShortName);
+    uint8_t* r = out + at;
+    PR::IdLength::Set(r, static_cast<uint8_t>(name.size()));
+    PR::ExtAttrLength::Set(r, 0);
     const uint32_t extent = v.DirSector(*d);
-    const auto parent = static_cast<uint32_t>(d->Parent->Number);
+    const auto parent = static_cast<uint16_t>(d->Parent->Number);
     if (big_endian) {
-      Be32(out + at + 2, extent);
-      Be16(out + at + 6, parent);
+      PR::ExtentM::Set(r, extent);
+      PR::ParentM::Set(r, parent);
     } else {
-      Le32(out + at + 2, extent);
-      Le16(out + at + 6, parent);
+      PR::ExtentL::Set(r, extent);
+      PR::ParentL::Set(r, parent);
     }
-    std::memcpy(out + at + 8, name.data(), name.size());
-    at += 8 + name.size() + (name.size() % 2);
+    std::memcpy(r + PR::kIdentifier, name.data(), name.size());
+    at += PR::Size(name.size());
   }
 }
 
+// A descriptor date: the 16 digits of the local time and the offset from Greenwich in force
+// at that time.
+void DescriptorDate(uint8_t* p, TDateTime value) {
+  std::memcpy(p, FormatDescriptorDate(value).data(), VD::kDateDigits);
+  p[VD::kDateDigits] = value > 0 ? static_cast<uint8_t>(ZoneOffset15At(value)) : 0;
+}
+
 void VolumeDescriptor(uint8_t* p, bool joliet, const TVolumeIds& ids, const TImageLayout& L, const TDEntry& root) {
-  p[0] = joliet ? 2 : 1;
-  std::memcpy(p + 1, "CD001", 5);
-  p[6] = 1;
-  auto text = [&](size_t at, size_t n, const std::string& value, size_t joliet_n) {
-    if (joliet) Ucs2Field(p + at, joliet_n, value);
-    else AsciiField(p + at, n, value, true);
+  VD::Type::Set(p, joliet ? VD::kSupplementary : VD::kPrimary);
+  std::memcpy(VD::StandardId::At(p), VD::kStandardId, VD::StandardId::kWidth);
+  VD::Version::Set(p, 1);
+  // Joliet texts are UCS-2: the 37-byte file identifiers hold 18 characters.
+  auto text = [&](auto field, const std::string& value) {
+    using F = decltype(field);
+    if (joliet) Ucs2Field(F::At(p), F::kWidth - F::kWidth % 2, value);
+    else AsciiField(F::At(p), F::kWidth, value, true);
   };
-  text(8, 32, ids.IdSystem, 32);
-  text(40, 32, ids.IdVolume, 32);
-  Both32(p + 80, static_cast<uint32_t>(L.TrackLength()));
+  text(VD::SystemId{}, ids.IdSystem);
+  text(VD::VolumeId{}, ids.IdVolume);
+  VD::VolumeSpaceSize::Set(p, static_cast<uint32_t>(L.TrackLength()));
   // Only the supplementary descriptor carries the Joliet escape sequence: readers that find
   // it in the primary one take the ISO tree for UCS-2 (isoinfo) or list nothing (libarchive).
   if (joliet) {
-    p[88] = 0x25;
-    p[89] = 0x2F;
-    p[90] = 0x40;
+    uint8_t* esc = VD::EscapeSequences::At(p);
+    esc[0] = 0x25;
+    esc[1] = 0x2F;
+    esc[2] = 0x40;
   }
-  Both16(p + 120, 1);
-  Both16(p + 124, 1);
-  Both16(p + 128, kSectorSize);
-  Both32(p + 132, joliet ? L.JolietPathTableSize : L.ISOPathTableSize);
-  Le32(p + 140, joliet ? L.JolietPathTableL : L.ISOPathTableL);
-  Be32(p + 148, joliet ? L.JolietPathTableM : L.ISOPathTableM);
+  VD::VolumeSetSize::Set(p, 1);
+  VD::VolumeSequenceNumber::Set(p, 1);
+  VD::LogicalBlockSize::Set(p, kSectorSize);
+  VD::PathTableSize::Set(p, joliet ? L.JolietPathTableSize : L.ISOPathTableSize);
+  VD::PathTableL::Set(p, joliet ? L.JolietPathTableL : L.ISOPathTableL);
+  VD::PathTableM::Set(p, joliet ? L.JolietPathTableM : L.ISOPathTableM);
   const uint32_t root_extent = joliet ? L.JolietDirArea + root.JolietSector : L.ISODirArea + root.ISOSector;
   const auto root_size = static_cast<uint32_t>(joliet ? root.JolietSize : root.ISOSize);
-  DirRecord(p + 156, std::string(1, '\0'), root_extent, root_size, nullptr, 2);
-  text(190, 128, ids.IdVolumeSet, 128);
-  text(318, 128, ids.IdPublisher, 128);
-  text(446, 128, ids.IdPreparer, 128);
-  text(574, 128, ids.IdApplication, 128);
-  text(702, 37, ids.FileCopyright, 36);
-  text(739, 37, ids.FileAbstract, 36);
-  text(776, 37, ids.FileBibliographic, 36);
-  std::memcpy(p + 813, FormatDescriptorDate(ids.DateCreation).data(), 16);
-  std::memcpy(p + 830, FormatDescriptorDate(ids.DateModification).data(), 16);
-  std::memset(p + 847, '0', 16);
-  std::memset(p + 864, '0', 16);
-  p[881] = 1;
-  std::memset(p + 1024, ' ', 8);
+  DirRecord(VD::RootDirectoryRecord::At(p), std::string(1, '\0'), root_extent, root_size, nullptr,
+            DR::kFlagDirectory);
+  text(VD::VolumeSetId{}, ids.IdVolumeSet);
+  text(VD::PublisherId{}, ids.IdPublisher);
+  text(VD::PreparerId{}, ids.IdPreparer);
+  text(VD::ApplicationId{}, ids.IdApplication);
+  text(VD::CopyrightFileId{}, ids.FileCopyright);
+  text(VD::AbstractFileId{}, ids.FileAbstract);
+  text(VD::BibliographicFileId{}, ids.FileBibliographic);
+  DescriptorDate(VD::CreationDate::At(p), ids.DateCreation);
+  DescriptorDate(VD::ModificationDate::At(p), ids.DateModification);
+  std::memset(VD::ExpirationDate::At(p), '0', VD::kDateDigits);
+  std::memset(VD::EffectiveDate::At(p), '0', VD::kDateDigits);
+  VD::FileStructureVersion::Set(p, 1);
+  std::memset(p + kApplicationUseBlank, ' ', 8);
 }
 
 }  // namespace
@@ -210,19 +214,20 @@ void BuildImageHeaders(const TFileTree& tree, const TImageLayout& L, const TVolu
 
   VolumeDescriptor(at(L.PVDSector), false, ids, L, root);
   if (L.Bootable) {
+    using BR = iso::BootRecord;
     uint8_t* p = at(L.BootRecordSector);
-    p[0] = 0;
-    std::memcpy(p + 1, "CD001", 5);
-    p[6] = 1;
-    std::memcpy(p + 7, "EL TORITO SPECIFICATION", 23);
-    Le32(p + 71, L.BootCatalogSector);
+    BR::Type::Set(p, BR::kBootRecord);
+    std::memcpy(BR::StandardId::At(p), BR::kStandardId, BR::StandardId::kWidth);
+    BR::Version::Set(p, 1);
+    std::memcpy(BR::BootSystemId::At(p), BR::kElTorito, std::strlen(BR::kElTorito));
+    BR::BootCatalogSector::Set(p, L.BootCatalogSector);
   }
   if (L.Joliet) VolumeDescriptor(at(L.SVDSector), true, ids, L, root);
   {
     uint8_t* p = at(L.TerminatorSector);
-    p[0] = 255;
-    std::memcpy(p + 1, "CD001", 5);
-    p[6] = 1;
+    VD::Type::Set(p, VD::kTerminator);
+    std::memcpy(VD::StandardId::At(p), VD::kStandardId, VD::StandardId::kWidth);
+    VD::Version::Set(p, 1);
   }
 
   const TreeView iso{false, L.ISODirArea};
@@ -234,27 +239,28 @@ void BuildImageHeaders(const TFileTree& tree, const TImageLayout& L, const TVolu
     WritePathTable(at(L.JolietPathTableM), tree.JolietDirOrder, joliet, true);
   }
 
-  uint8_t now_date[7];
-  RecordDate(now_date, now, tree.ZoneOffset);
-  for (const auto& d : tree.DirTable) WriteDirectory(at(L.ISODirArea + d->ISOSector), *d, iso, L, tree.ZoneOffset, now_date);
+  uint8_t now_date[DR::RecordingDate::kWidth];
+  RecordDate(now_date, now);
+  for (const auto& d : tree.DirTable) WriteDirectory(at(L.ISODirArea + d->ISOSector), *d, iso, L, now_date);
   if (L.Joliet)
     for (const auto& d : tree.DirTable)
-      WriteDirectory(at(L.JolietDirArea + d->JolietSector), *d, joliet, L, tree.ZoneOffset, now_date);
+      WriteDirectory(at(L.JolietDirArea + d->JolietSector), *d, joliet, L, now_date);
 
   if (L.Bootable) {
+    using BC = iso::BootCatalog;
     uint8_t* p = at(L.BootCatalogSector);
-    p[0] = 1;
-    p[1] = 0;
-    std::memcpy(p + 4, kBootCatalogId, std::strlen(kBootCatalogId));
-    p[30] = 0x55;
-    p[31] = 0xAA;
+    BC::HeaderId::Set(p, 1);
+    BC::PlatformId::Set(p, 0);
+    std::memcpy(BC::IdString::At(p), kBootCatalogId, std::strlen(kBootCatalogId));
+    BC::Key55::Set(p, 0x55);
+    BC::KeyAA::Set(p, 0xAA);
     uint32_t sum = 0;
-    for (int i = 0; i < 32; i += 2) sum += static_cast<uint32_t>(p[i] | (p[i + 1] << 8));
-    Le16(p + 28, (0x10000 - (sum & 0xFFFF)) & 0xFFFF);
-    p[32] = 0x88;
-    p[33] = BootMediaType(L.BootImageBytes);
-    Le16(p + 38, 1);
-    Le32(p + 40, L.BootImageSector);
+    for (size_t i = 0; i < BC::kValidationEntry; i += 2) sum += bytes::load_le16(p + i);
+    BC::Checksum::Set(p, static_cast<uint16_t>((0x10000 - (sum & 0xFFFF)) & 0xFFFF));
+    BC::BootIndicator::Set(p, 0x88);
+    BC::MediaType::Set(p, BootMediaType(L.BootImageBytes));
+    BC::SectorCount::Set(p, 1);
+    BC::LoadRba::Set(p, L.BootImageSector);
   }
 }
 

@@ -2,10 +2,14 @@
 
 #include <algorithm>
 
+#include "burner/iso9660_records.h"
 #include "burner/names.h"
 
 namespace orv::burner {
 namespace {
+
+using DR = iso9660::DirRecord;
+using PR = iso9660::PathRecord;
 
 uint32_t SectorsFor(int64_t bytes) { return static_cast<uint32_t>((bytes + kSectorSize - 1) / kSectorSize); }
 
@@ -14,7 +18,8 @@ bool IsDotName(const std::string& name) { return name == "." || name == ".."; }
 template <typename RecordLength>
 int64_t DirectorySize(const TDEntry& d, const std::string& first_name, RecordLength length) {
   int64_t sectors = 1;
-  uint32_t used = (d.FirstEntry && first_name == ".") ? 0 : 68;
+  // Without a "." entry of its own the directory starts with the records of "." and "..".
+  uint32_t used = (d.FirstEntry && first_name == ".") ? 0 : 2 * DR::Size(1);
   for (const TFEntry* e = d.FirstEntry; e; e = e->Next) {
     const uint32_t n = length(*e);
     if (used + n > kSectorSize) {
@@ -48,13 +53,14 @@ void NumberFolders(TFileTree& tree) {
 }
 
 uint32_t ISORecordLength(const TFEntry& e) {
-  const uint32_t id = IsDotName(e.ShortName) ? 1 : static_cast<uint32_t>(e.ShortName.size() + (e.Dir ? 0 : 2));
-  return 33 + id + (id % 2 == 0 ? 1 : 0);
+  const size_t id = IsDotName(e.ShortName) ? 1 : e.ShortName.size() + (e.Dir ? 0 : 2);
+  return DR::Size(id);
 }
 
 uint32_t JolietRecordLength(const TFEntry& e) {
-  if (IsDotName(e.LongName)) return 34;
-  return 34 + 2 * static_cast<uint32_t>(Ucs2Length(e.LongName) + (e.Dir ? 0 : 2));
+  const std::string& name = JolietNameOf(e);
+  if (IsDotName(name)) return DR::Size(1);
+  return DR::Size(2 * (Ucs2Length(name) + (e.Dir ? 0 : 2)));
 }
 
 int64_t ISODirectorySize(const TDEntry& d) {
@@ -62,7 +68,7 @@ int64_t ISODirectorySize(const TDEntry& d) {
 }
 
 int64_t JolietDirectorySize(const TDEntry& d) {
-  return DirectorySize(d, d.FirstEntry ? d.FirstEntry->LongName : std::string(), JolietRecordLength);
+  return DirectorySize(d, d.FirstEntry ? JolietNameOf(*d.FirstEntry) : std::string(), JolietRecordLength);
 }
 
 TImageLayout LayoutTree(TFileTree& tree, const TLayoutOptions& options) {
@@ -77,13 +83,13 @@ TImageLayout LayoutTree(TFileTree& tree, const TLayoutOptions& options) {
   if (L.Joliet) L.SVDSector = s++;
   L.TerminatorSector = s++;
 
-  uint32_t iso_table = 10;
-  uint32_t joliet_table = 10;
+  // The root's path record has a one-byte identifier.
+  uint32_t iso_table = PR::Size(1);
+  uint32_t joliet_table = PR::Size(1);
   for (size_t i = 1; i < tree.DirTable.size(); ++i) {
     const TDEntry& d = *tree.DirTable[i];
-    const auto n = static_cast<uint32_t>(d.ShortName.size());
-    iso_table += n + (n % 2) + 8;
-    joliet_table += 2 * static_cast<uint32_t>(Ucs2Length(d.LongName)) + 8;
+    iso_table += PR::Size(d.ShortName.size());
+    joliet_table += PR::Size(2 * Ucs2Length(JolietNameOf(d)));
   }
   L.ISOPathTableSize = iso_table;
   L.ISOPathTableL = s;

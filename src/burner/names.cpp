@@ -1,5 +1,6 @@
 #include "burner/names.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace orv::burner {
@@ -136,6 +137,38 @@ std::string Utf8ToUcs2BE(const std::string& text) {
     out += static_cast<char>(cp & 0xFF);
   }
   return out;
+}
+
+std::string JolietForm(const std::string& name) {
+  std::string out;
+  out.reserve(name.size());
+  size_t i = 0;
+  while (i < name.size()) {
+    const size_t from = i;
+    const int32_t cp = NextCodePoint(name, i);
+    if (cp < 0 || cp > 0xFFFF) out += '_';
+    else out.append(name, from, i - from);
+  }
+  return out;
+}
+
+std::string NumberedJolietName(const std::string& joliet_name, int number) {
+  const size_t last_dot = joliet_name.rfind('.');
+  const bool has_ext = last_dot != std::string::npos && last_dot > 0;
+  std::string base = has_ext ? joliet_name.substr(0, last_dot) : joliet_name;
+  const std::string ext = has_ext ? joliet_name.substr(last_dot) : std::string();
+  const std::string tail = "~" + std::to_string(number);
+  const size_t room = kMaxJolietNameChars - std::min(kMaxJolietNameChars, Ucs2Length(tail + ext));
+  // Cut the base after whole characters until it fits.
+  std::string kept;
+  size_t i = 0, chars = 0;
+  while (i < base.size() && chars < room) {
+    const size_t from = i;
+    (void)NextCodePoint(base, i);
+    kept.append(base, from, i - from);
+    ++chars;
+  }
+  return kept + tail + ext;
 }
 
 size_t Ucs2Length(const std::string& text) {

@@ -28,6 +28,13 @@ std::string AlternateShortName(const std::string& name, int number);
 // UTF-8 text to UCS-2 big-endian bytes. Characters outside the Basic Multilingual Plane and
 // bytes that are not valid UTF-8 become '_'.
 std::string Utf8ToUcs2BE(const std::string& text);
+// The name as the Joliet tree holds it, in UTF-8: characters outside the Basic Multilingual
+// Plane and bytes that are not valid UTF-8 as '_' (Utf8ToUcs2BE of it is Utf8ToUcs2BE of name).
+std::string JolietForm(const std::string& name);
+// The numbered Joliet name that keeps a converted name unique in its folder: "~" and the
+// number before the last extension ("x__.txt", 1 -> "x__~1.txt"), the base cut so the name
+// stays within kMaxJolietNameChars.
+std::string NumberedJolietName(const std::string& joliet_name, int number);
 // Number of UCS-2 characters the name takes (the byte length of Utf8ToUcs2BE / 2).
 size_t Ucs2Length(const std::string& text);
 

@@ -7,19 +7,20 @@
 
 #include "burner/datetime.h"
 #include "burner/disc_burner.h"
+#include "burner/iso9660_records.h"
 #include "burner/names.h"
 #include "burner/source_files.h"
+#include "platform/byte_order.h"
 
 namespace orv::burner {
 namespace {
 
-constexpr uint32_t kSector = 2048;
-// Records start below this offset of their sector (a record takes at least 34 bytes).
-constexpr uint32_t kLastRecordStart = 2015;
+using DR = iso9660::DirRecord;
+using VD = iso9660::VolumeDescriptor;
 
-uint32_t LE32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
+constexpr uint32_t kSector = iso9660::kSectorBytes;
+// Records start below this offset of their sector (a record takes at least 34 bytes).
+constexpr uint32_t kLastRecordStart = kSector - DR::kMinLength + 1;
 
 std::string Formatted(const char* format, const std::string& what) {
   std::string out = format;
@@ -44,13 +45,15 @@ bool ValidName(const std::string& name) {
 // The recording date of a directory record; a date that is not a calendar date reads as the
 // first day that a directory search can report (1 January 1980).
 TDateTime RecordDate(const uint8_t* r) {
+  using D = iso9660::RecordingDate;
+  const uint8_t* date = DR::RecordingDate::At(r);
   TDateParts d;
-  d.Year = 1900 + r[18];
-  d.Month = r[19];
-  d.Day = r[20];
-  d.Hour = r[21];
-  d.Minute = r[22];
-  d.Second = r[23];
+  d.Year = 1900 + D::Year::Get(date);
+  d.Month = D::Month::Get(date);
+  d.Day = D::Day::Get(date);
+  d.Hour = D::Hour::Get(date);
+  d.Minute = D::Minute::Get(date);
+  d.Second = D::Second::Get(date);
   static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   const bool valid = d.Month >= 1 && d.Month <= 12 && d.Day >= 1 && d.Day <= kDays[d.Month - 1] && d.Hour < 24 &&
                      d.Minute < 60 && d.Second < 60;
@@ -68,7 +71,7 @@ TDateTime RecordDate(const uint8_t* r) {
 std::string Ucs2BEToUtf8(const uint8_t* Data, size_t Chars) {
   std::string out;
   for (size_t i = 0; i < Chars; ++i) {
-    uint32_t c = (uint32_t{Data[2 * i]} << 8) | Data[2 * i + 1];
+    uint32_t c = bytes::load_be16(Data + 2 * i);
     if (c >= 0xD800 && c <= 0xDFFF) c = '_';
     if (c < 0x80) {
       out += static_cast<char>(c);
@@ -100,15 +103,18 @@ void TDiscDirectoryReader::Refuse(const char* Format, const std::string& What) {
 bool TDiscDirectoryReader::ImportSessionAt(uint32_t Start, uint8_t SessionNo, TDEntry* IntoDir) {
   if (!IntoDir) IntoDir = tree_.Root();
   std::array<uint8_t, kSector> d{};
-  for (const uint8_t wanted : {uint8_t{2}, uint8_t{1}}) {
-    for (uint64_t s = uint64_t{Start} + 16; s <= uint64_t{Start} + 36 && s < 0xFFFFFFFFull; ++s) {
+  for (const uint8_t wanted : {VD::kSupplementary, VD::kPrimary}) {
+    for (uint64_t s = uint64_t{Start} + iso9660::kFirstDescriptorSector; s <= uint64_t{Start} + 36 && s < 0xFFFFFFFFull;
+         ++s) {
       d.fill(0);
       if (!disc_.ReadSector(static_cast<uint32_t>(s), d.data())) continue;
-      if (std::memcmp(d.data() + 1, "CD001", 5) != 0) continue;
-      if (d[0] == 255) break;
-      if (d[0] != wanted) continue;
-      const uint32_t extent = LE32(d.data() + 158);
-      const uint32_t length = LE32(d.data() + 166);
+      if (std::memcmp(VD::StandardId::At(d.data()), VD::kStandardId, VD::StandardId::kWidth) != 0) continue;
+      const uint8_t type = VD::Type::Get(d.data());
+      if (type == VD::kTerminator) break;
+      if (type != wanted) continue;
+      const uint8_t* root = VD::RootDirectoryRecord::At(d.data());
+      const uint32_t extent = DR::Extent::Get(root);
+      const uint32_t length = DR::DataLength::Get(root);
       if (wanted == 2) ImportJolietDir(extent, length, IntoDir);
       else ImportISODir(extent, length, IntoDir);
       return true;
@@ -174,8 +180,8 @@ bool TDiscDirectoryReader::ImportDir(uint32_t Extent, uint32_t Length, TDEntry* 
       // "." (and, in the Joliet tree, "..") lead the first sector; ".." of the ISO tree is
       // recognised by its identifier below.
       for (int i = 0; i < (Joliet ? 2 : 1); ++i) {
-        const uint32_t len = buf[off];
-        if (len < 34 || off + len > limit) {
+        const uint32_t len = DR::Length::Get(buf.data() + off);
+        if (len < DR::kMinLength || off + len > limit) {
           Refuse(kMsgImportBadRecord, std::to_string(sector));
           return result;
         }
@@ -184,25 +190,26 @@ bool TDiscDirectoryReader::ImportDir(uint32_t Extent, uint32_t Length, TDEntry* 
     }
     while (off < limit && off < kLastRecordStart) {
       const uint8_t* r = buf.data() + off;
-      const uint32_t len = r[0];
+      const uint32_t len = DR::Length::Get(r);
       if (len == 0) break;  // the rest of the sector is padding
-      if (len < 34 || off + len > limit) {
+      if (len < DR::kMinLength || off + len > limit) {
         Refuse(kMsgImportBadRecord, std::to_string(sector));
         break;
       }
       off += len;
-      const uint32_t id_len = r[32];
+      const uint32_t id_len = DR::IdLength::Get(r);
+      const uint8_t* id = r + DR::kIdentifier;
       if (id_len >= (Joliet ? 215u : 240u)) {
         Log(std::string(kMsgImportNameTooLong) + "\n\r" +
-                std::string(reinterpret_cast<const char*>(r + 33), std::min<uint32_t>(id_len, len - 33)),
+                std::string(reinterpret_cast<const char*>(id),
+                            std::min<uint32_t>(id_len, len - static_cast<uint32_t>(DR::kIdentifier))),
             4);
         continue;
       }
-      if (id_len == 0 || 33 + id_len > len) {
+      if (id_len == 0 || DR::kIdentifier + id_len > len) {
         Refuse(kMsgImportBadRecord, std::to_string(sector));
         continue;
       }
-      const uint8_t* id = r + 33;
       if (id_len == 1 && (id[0] == 0 || id[0] == 1)) continue;  // "." or ".."
       std::string name = Joliet ? Ucs2BEToUtf8(id, id_len / 2) : std::string(reinterpret_cast<const char*>(id), id_len);
       const size_t version = Joliet ? name.find(';', 2) : name.find(';');
@@ -211,15 +218,15 @@ bool TDiscDirectoryReader::ImportDir(uint32_t Extent, uint32_t Length, TDEntry* 
         Refuse(kMsgImportBadName, name);
         continue;
       }
-      const uint8_t flags = r[25];
-      const bool is_dir = (flags & 0x02) != 0;
-      const uint32_t extent = LE32(r + 2);
-      const uint32_t size = LE32(r + 10);
+      const uint8_t flags = DR::Flags::Get(r);
+      const bool is_dir = (flags & DR::kFlagDirectory) != 0;
+      const uint32_t extent = DR::Extent::Get(r);
+      const uint32_t size = DR::DataLength::Get(r);
       TSearchRec rec;
       rec.Name = name;
       rec.Size = size;
       rec.Time = RecordDate(r);
-      rec.Attr = (flags & 0x01 ? faHidden : 0) | (is_dir ? faDirectory : 0);
+      rec.Attr = (flags & DR::kFlagHidden ? faHidden : 0) | (is_dir ? faDirectory : 0);
       rec.AlternateName = UniqueShortName(IntoDir, name, !is_dir);
       result = true;
       if (is_dir) {
@@ -250,10 +257,6 @@ class TRecorderSectors : public TSectorSource {
   TDiscBurner& burner_;
 };
 
-uint32_t BE32(const uint8_t* p) {
-  return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
 }  // namespace
 
 bool TDiscBurner::ImportSession(uint8_t SessionNo, TDEntry* IntoDir) {
@@ -276,12 +279,12 @@ bool TDiscBurner::ImportSession(uint8_t SessionNo, TDEntry* IntoDir) {
     DoDebugMessage(">>> " + std::string(kMsgImportError) + " # " + std::to_string(SessionNo), 4);
     return false;
   }
-  const uint32_t start = BE32(toc.data() + 8);
+  const uint32_t start = bytes::load_be32(toc.data() + 8);
   // The lead-out descriptor gives the end of the recorded disc.
   uint32_t end = 0xFFFFFFFFu;
-  const size_t answer = std::min<size_t>(toc.size(), (size_t{toc[0]} << 8 | toc[1]) + 2);
+  const size_t answer = std::min<size_t>(toc.size(), size_t{bytes::load_be16(toc.data())} + 2);
   for (size_t p = 4; p + 8 <= answer; p += 8)
-    if (toc[p + 2] == 0xAA) end = BE32(toc.data() + p + 4);
+    if (toc[p + 2] == 0xAA) end = bytes::load_be32(toc.data() + p + 4);
   TFileTree::Hooks hooks = TreeHooks();
   TRecorderSectors sectors(*this);
   TDiscDirectoryReader reader(sectors, Tree(), hooks, end);

@@ -1,6 +1,7 @@
 // Discovery: layer initialisation, device scan, selection, capabilities, speeds, disc type.
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "scsi/aspi_layer.h"
 #include "scsi/platform.h"
 #include "scsi/scsi_device.h"
@@ -17,7 +18,6 @@ int FindPage(const std::uint8_t* answer, std::uint8_t page, int fallback) {
   return fallback;
 }
 
-std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 std::uint16_t Host16(const std::uint8_t* p) {
   std::uint16_t v;
   std::memcpy(&v, p, 2);
@@ -212,16 +212,16 @@ bool TSCSIDevice::ReadCapabilities() {
     if (page[4] & 0x80) FCapabilities |= CAP_UNDERRUN_PROTECTION;
     if (HasModePage30() || FW512Quirk) FCapabilities |= CAP_UNDERRUN_PROTECTION;
     const bool ram_write = (w & 0x20) != 0;
-    const std::uint16_t max_write = Get16(page + 18), max_read = Get16(page + 8);
+    const std::uint16_t max_write = bytes::load_be16(page + 18), max_read = bytes::load_be16(page + 8);
     FDeviceMaxWriteSpeed = max_write != 0 ? KBpsToX(max_write) : (ram_write ? 1 : 0);
     FDeviceMaxReadSpeed = max_read != 0 ? KBpsToX(max_read) : (ram_write ? 1 : 0);
     FConfigurationBuffer.fill(0);
-    if (GetConfiguration(2, 0x2A, 114, FConfigurationBuffer.data()) && Get16(FConfigurationBuffer.data() + 8) == 0x2A) {
+    if (GetConfiguration(2, 0x2A, 114, FConfigurationBuffer.data()) && bytes::load_be16(FConfigurationBuffer.data() + 8) == 0x2A) {
       FCapabilities |= CAP_DVDPR_READ | CAP_DVDPRW_READ;
       if (FConfigurationBuffer[12] == 1) FCapabilities |= CAP_DVDPR_WRITE | CAP_DVDPRW_WRITE;
     }
     FConfigurationBuffer.fill(0);
-    if (GetConfiguration(2, 0x2F, 114, FConfigurationBuffer.data()) && Get16(FConfigurationBuffer.data() + 8) == 0x2F) {
+    if (GetConfiguration(2, 0x2F, 114, FConfigurationBuffer.data()) && bytes::load_be16(FConfigurationBuffer.data() + 8) == 0x2F) {
       FCapabilities |= CAP_DVDR_READ | CAP_DVDRW_READ;
       if (FConfigurationBuffer[12] == 1) FCapabilities |= CAP_DVDR_WRITE | CAP_DVDRW_WRITE;
     }
@@ -239,12 +239,12 @@ bool TSCSIDevice::ReadCapabilities() {
     SetHost16(page + 18, 177);
     SetHost16(page + 20, 177);
   } else {
-    SetHost16(page + 18, Get16(page + 18));
-    SetHost16(page + 20, Get16(page + 20));
+    SetHost16(page + 18, bytes::load_be16(page + 18));
+    SetHost16(page + 20, bytes::load_be16(page + 20));
   }
-  SetHost16(page + 14, Get16(page + 14));
-  SetHost16(page + 8, Get16(page + 8));
-  SetHost16(page + 12, Get16(page + 12));
+  SetHost16(page + 14, bytes::load_be16(page + 14));
+  SetHost16(page + 8, bytes::load_be16(page + 8));
+  SetHost16(page + 12, bytes::load_be16(page + 12));
   FCapabilitiesBuffer.fill(0);
   const std::uint16_t write_x = KBpsToX(Host16(page + 18));
   const std::uint16_t read_x = KBpsToX(Host16(page + 8));
@@ -272,7 +272,7 @@ std::uint8_t TSCSIDevice::GetDiscType() {
   std::uint8_t code = DT_UNKNOWN;
   FConfigurationBuffer.fill(0);
   if (GetConfiguration(2, 0, 114, FConfigurationBuffer.data())) {
-    switch (Get16(FConfigurationBuffer.data() + 6)) {
+    switch (bytes::load_be16(FConfigurationBuffer.data() + 6)) {
       case 0x0008: code = DT_CDROM; break;
       case 0x0009: code = DT_CDR; break;
       case 0x000A: code = DT_CDRW; break;

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "scsi/scsi_device.h"
 
 namespace orv::scsi {
@@ -10,18 +11,6 @@ namespace {
 constexpr std::uint8_t kNoData = SRB_EVENT_NOTIFY;
 constexpr std::uint8_t kDataIn = SRB_EVENT_NOTIFY | SRB_DIR_IN;
 constexpr std::uint8_t kDataOut = SRB_EVENT_NOTIFY | SRB_DIR_OUT;
-
-void Put16(std::uint8_t* p, std::uint16_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 8);
-  p[1] = static_cast<std::uint8_t>(v);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-std::uint16_t Get16(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-std::uint32_t Get32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
 
 }  // namespace
 
@@ -68,8 +57,8 @@ bool TSCSIDevice::PreventAllowRemoval(bool Allow) {
 bool TSCSIDevice::Read10(std::uint32_t LBA, std::uint16_t Blocks, std::uint32_t BufLen, std::uint8_t* Buffer) {
   auto r = NewRequest(kDataIn, 10, BufLen, Buffer);
   r.CDBByte[0] = 0x28;
-  Put32(r.CDBByte + 2, LBA);
-  Put16(r.CDBByte + 7, Blocks);
+  bytes::store_be32(r.CDBByte + 2, LBA);
+  bytes::store_be16(r.CDBByte + 7, Blocks);
   return Run(r, 10000);
 }
 
@@ -77,8 +66,8 @@ bool TSCSIDevice::Write10(std::uint32_t LBA, std::uint16_t Blocks, std::uint8_t 
                           std::uint8_t* Buffer) {
   auto r = NewRequest(Flags, 10, BufLen, Buffer);
   r.CDBByte[0] = 0x2A;
-  Put32(r.CDBByte + 2, LBA);
-  Put16(r.CDBByte + 7, Blocks);
+  bytes::store_be32(r.CDBByte + 2, LBA);
+  bytes::store_be16(r.CDBByte + 7, Blocks);
   return Run(r, 120000);
 }
 
@@ -124,14 +113,14 @@ bool TSCSIDevice::ReadTrackInformation(std::uint8_t Track) {
   auto r = NewRequest(kDataIn, 10, 38, FTrackInformation.data());
   r.CDBByte[0] = 0x52;
   r.CDBByte[1] = 1;
-  Put32(r.CDBByte + 2, Track);
+  bytes::store_be32(r.CDBByte + 2, Track);
   r.CDBByte[8] = 38;
   if (!Run(r, 60000)) return false;
   std::uint8_t* t = FTrackInformation.data();
-  const std::uint16_t length = Get16(t);
+  const std::uint16_t length = bytes::load_be16(t);
   std::memcpy(t, &length, 2);
   for (int offset : {8, 12, 16, 20, 24, 28}) {
-    const std::uint32_t v = Get32(t + offset);
+    const std::uint32_t v = bytes::load_be32(t + offset);
     std::memcpy(t + offset, &v, 4);
   }
   return true;
@@ -141,7 +130,7 @@ bool TSCSIDevice::ReserveTrack(std::uint32_t Size) {
   FParameterBuffer.fill(0);
   auto r = NewRequest(kDataIn, 10, 8, FParameterBuffer.data());
   r.CDBByte[0] = 0x53;
-  Put32(r.CDBByte + 5, Size);
+  bytes::store_be32(r.CDBByte + 5, Size);
   return Run(r, 10000);
 }
 
@@ -169,7 +158,7 @@ bool TSCSIDevice::ModeSense10(std::uint8_t Page, std::uint8_t* Buffer, bool Defa
   auto r = NewRequest(kDataIn, 10, n, FModePageBuffer.data());
   r.CDBByte[0] = 0x5A;
   r.CDBByte[2] = static_cast<std::uint8_t>(Page | (DefaultValues ? 0x80 : 0));
-  Put16(r.CDBByte + 7, Length);
+  bytes::store_be16(r.CDBByte + 7, Length);
   if (!Run(r, 20000)) return false;
   std::memcpy(Buffer, FModePageBuffer.data(), std::min<std::size_t>(n, static_cast<std::size_t>(MaxIndex) + 1));
   return true;
@@ -192,8 +181,8 @@ bool TSCSIDevice::ReadBufferCapacity(std::uint32_t& Size, std::uint32_t& Free) {
     SetDeviceFreeBufferSize(0);
     return false;
   }
-  Size = Get32(FParameterBuffer.data() + 4);
-  Free = Get32(FParameterBuffer.data() + 8);
+  Size = bytes::load_be32(FParameterBuffer.data() + 4);
+  Free = bytes::load_be32(FParameterBuffer.data() + 8);
   SetDeviceBufferSize(Size);
   SetDeviceFreeBufferSize(Free == 0xFFFFFFFFu ? Size : Free);
   return true;
@@ -202,22 +191,22 @@ bool TSCSIDevice::ReadBufferCapacity(std::uint32_t& Size, std::uint32_t& Free) {
 bool TSCSIDevice::SendCueSheet(const std::uint8_t* Buffer, std::uint16_t Length) {
   auto r = NewRequest(kDataOut, 10, Length, const_cast<std::uint8_t*>(Buffer));
   r.CDBByte[0] = 0x5D;
-  Put16(r.CDBByte + 7, Length);
+  bytes::store_be16(r.CDBByte + 7, Length);
   return Run(r, 30000);
 }
 
 bool TSCSIDevice::SetStreaming(const std::uint8_t* Buffer, std::uint16_t Length) {
   auto r = NewRequest(kDataOut, 12, Length, const_cast<std::uint8_t*>(Buffer));
   r.CDBByte[0] = 0xB6;
-  Put16(r.CDBByte + 9, Length);
+  bytes::store_be16(r.CDBByte + 9, Length);
   return Run(r, 10000);
 }
 
 bool TSCSIDevice::SetCDSpeed(std::uint16_t ReadSpeed, std::uint16_t WriteSpeed) {
   auto r = NewRequest(kNoData, 12, 0, nullptr);
   r.CDBByte[0] = 0xBB;
-  Put16(r.CDBByte + 2, XToKBps(ReadSpeed));
-  Put16(r.CDBByte + 4, XToKBps(WriteSpeed));
+  bytes::store_be16(r.CDBByte + 2, XToKBps(ReadSpeed));
+  bytes::store_be16(r.CDBByte + 4, XToKBps(WriteSpeed));
   return Run(r, 10000);
 }
 
@@ -225,14 +214,14 @@ bool TSCSIDevice::SendDVDStructure(std::uint8_t Format, const std::uint8_t* Buff
   auto r = NewRequest(kDataOut, 12, Length, const_cast<std::uint8_t*>(Buffer));
   r.CDBByte[0] = 0xBF;
   r.CDBByte[7] = Format;
-  Put16(r.CDBByte + 8, Length);
+  bytes::store_be16(r.CDBByte + 8, Length);
   return Run(r, 10000);
 }
 
 bool TSCSIDevice::SendDVDTimeStamp(const std::tm& LocalTime) {
   FParameterBuffer.fill(0);
   std::uint8_t* p = FParameterBuffer.data();
-  Put16(p, 0x0014);
+  bytes::store_be16(p, 0x0014);
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", (LocalTime.tm_year + 1900) % 10000,
                 (LocalTime.tm_mon + 1) % 100, LocalTime.tm_mday % 100, LocalTime.tm_hour % 100,
@@ -246,7 +235,7 @@ bool TSCSIDevice::GetDiscInformation() {
   std::array<std::uint8_t, 56> answer{};
   if (!ReadDiscInformation(answer.data(), 56)) return false;
   FDiscInformation = answer;
-  const std::uint16_t length = Get16(FDiscInformation.data());
+  const std::uint16_t length = bytes::load_be16(FDiscInformation.data());
   std::memcpy(FDiscInformation.data(), &length, 2);
   return true;
 }

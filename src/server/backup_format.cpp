@@ -15,7 +15,9 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/byte_order.h"
 #include "platform/civil_date.h"
+#include "platform/file_write.h"
 
 namespace orv::server {
 
@@ -27,16 +29,16 @@ constexpr std::uint32_t kMaxHeader = 1u << 20;
 constexpr std::uint32_t kMaxFiles = 64;
 constexpr std::size_t kChunk = 1u << 20;
 
-std::uint32_t get_u32(const unsigned char* p) {
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+// Appends the little-endian bytes of v.
+void append_le32(std::string& out, std::uint32_t v) {
+  std::uint8_t b[4];
+  bytes::store_le32(b, v);
+  out.append(reinterpret_cast<const char*>(b), sizeof b);
 }
-std::uint64_t get_u64(const unsigned char* p) { return std::uint64_t(get_u32(p)) | std::uint64_t(get_u32(p + 4)) << 32; }
-void put_u32(std::string& out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += char((v >> (8 * i)) & 0xff);
-}
-void put_u64(std::string& out, std::uint64_t v) {
-  put_u32(out, std::uint32_t(v));
-  put_u32(out, std::uint32_t(v >> 32));
+void append_le64(std::string& out, std::uint64_t v) {
+  std::uint8_t b[8];
+  bytes::store_le64(b, v);
+  out.append(reinterpret_cast<const char*>(b), sizeof b);
 }
 
 std::string encode(const std::string& v) {
@@ -94,17 +96,16 @@ void read_exact(int fd, void* buffer, std::size_t n, std::uint64_t offset) {
   }
 }
 
-void write_all(int fd, const void* data, std::size_t n) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  while (n > 0) {
-    ssize_t put = ::write(fd, p, n);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "write");
-    }
-    p += put;
-    n -= static_cast<std::size_t>(put);
-  }
+void write_all(int fd, const void* data, std::size_t n, const std::filesystem::path& path) {
+  if (int e = platform::io::write_all(fd, data, n); e != 0) throw std::system_error(e, std::generic_category(), path.string());
+}
+
+// Best effort: some file systems refuse fsync on folders.
+void sync_folder(const std::filesystem::path& folder) {
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
 }
 
 }  // namespace
@@ -193,8 +194,8 @@ std::vector<BackupSet> read_backup_sets(const ByteSource& source) {
     if (total - offset < sizeof head) throw BackupFormatError("truncated backup set header");
     source.read_at(offset, head, sizeof head);
     if (std::memcmp(head, kSetMagic, 8) != 0) throw BackupFormatError("not a backup set");
-    std::uint32_t header_len = get_u32(head + 8);
-    std::uint32_t header_crc = get_u32(head + 12);
+    std::uint32_t header_len = bytes::load_le32(head + 8);
+    std::uint32_t header_crc = bytes::load_le32(head + 12);
     if (header_len > kMaxHeader || header_len > total - offset - 16) throw BackupFormatError("bad header length");
     std::string text(header_len, '\0');
     source.read_at(offset + 16, text.data(), header_len);
@@ -248,15 +249,15 @@ std::vector<BackupSet> read_backup_sets(const ByteSource& source) {
     source.read_at(data, trailer.data(), trailer_len);
     const auto* t = reinterpret_cast<const unsigned char*>(trailer.data());
     if (std::memcmp(t, kEndMagic, 8) != 0) throw BackupFormatError("backup set end mark missing");
-    if (crc32_update(0, t, trailer_len - 4) != get_u32(t + trailer_len - 4))
+    if (crc32_update(0, t, trailer_len - 4) != bytes::load_le32(t + trailer_len - 4))
       throw BackupFormatError("trailer checksum mismatch");
-    std::uint64_t bits = get_u64(t + 8);
+    std::uint64_t bits = bytes::load_le64(t + 8);
     std::memcpy(&set.finish_date.days, &bits, 8);
     if (!std::isfinite(set.finish_date.days)) throw BackupFormatError("bad finish date");
-    if (get_u32(t + 16) != set.files.size()) throw BackupFormatError("file count mismatch");
-    for (std::size_t i = 0; i < set.files.size(); ++i) set.files[i].crc = get_u32(t + 20 + 4 * i);
+    if (bytes::load_le32(t + 16) != set.files.size()) throw BackupFormatError("file count mismatch");
+    for (std::size_t i = 0; i < set.files.size(); ++i) set.files[i].crc = bytes::load_le32(t + 20 + 4 * i);
     set.length = data + trailer_len - offset;
-    if (get_u64(t + 20 + 4 * set.files.size()) != set.length) throw BackupFormatError("set length mismatch");
+    if (bytes::load_le64(t + 20 + 4 * set.files.size()) != set.length) throw BackupFormatError("set length mismatch");
     offset += set.length;
     sets.push_back(std::move(set));
   }
@@ -280,16 +281,40 @@ void copy_backup_file(const ByteSource& source, const BackupFile& file,
 
 void append_backup_set(const std::filesystem::path& path, const BackupSet& header, std::vector<BackupSource>& files,
                        bool init) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), path.string());
+  struct stat st {};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) throw std::system_error(errno, std::generic_category(), path.string());
+  if (exists && !S_ISREG(st.st_mode)) throw std::system_error(EISDIR, std::generic_category(), path.string());
+  // A new file or a replaced one is written beside the old one and renamed over it when
+  // complete; a set added to an existing file is appended and cut off again on failure.
+  const bool replace = init || !exists;
+  std::string temp;
+  int fd = -1;
+  if (replace) {
+    temp = path.string() + ".new-XXXXXX";
+    fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), temp);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);  // mkostemp makes 0600; a backup file gets the usual mode
+  } else {
+    fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), path.string());
+  }
   struct Closer {
     int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw std::system_error(errno, std::generic_category(), path.string());
-  if (!S_ISREG(st.st_mode)) throw std::system_error(EISDIR, std::generic_category(), path.string());
-  std::uint64_t old_size = init ? 0 : static_cast<std::uint64_t>(st.st_size);
+    const std::string& temp;
+    ~Closer() {
+      if (fd >= 0) ::close(fd);
+      if (!temp.empty()) ::unlink(temp.c_str());
+    }
+  } closer{fd, temp};
+  const std::filesystem::path target = replace ? std::filesystem::path(temp) : path;
+  std::uint64_t old_size = 0;
+  if (!replace) {
+    if (::fstat(fd, &st) != 0) throw std::system_error(errno, std::generic_category(), path.string());
+    old_size = static_cast<std::uint64_t>(st.st_size);
+  }
   if (old_size > 0) {
     FileSource existing(path);
     (void)read_backup_sets(existing);  // throws on a foreign or damaged file
@@ -312,14 +337,13 @@ void append_backup_set(const std::filesystem::path& path, const BackupSet& heade
   }
 
   try {
-    if (init && ::ftruncate(fd, 0) != 0) throw std::system_error(errno, std::generic_category(), path.string());
     if (::lseek(fd, static_cast<off_t>(old_size), SEEK_SET) < 0)
-      throw std::system_error(errno, std::generic_category(), path.string());
+      throw std::system_error(errno, std::generic_category(), target.string());
     std::string head(kSetMagic, 8);
-    put_u32(head, static_cast<std::uint32_t>(text.size()));
-    put_u32(head, crc32_update(0, text.data(), text.size()));
+    append_le32(head, static_cast<std::uint32_t>(text.size()));
+    append_le32(head, crc32_update(0, text.data(), text.size()));
     head += text;
-    write_all(fd, head.data(), head.size());
+    write_all(fd, head.data(), head.size(), target);
     std::uint64_t length = head.size();
 
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunk]);
@@ -332,7 +356,7 @@ void append_backup_set(const std::filesystem::path& path, const BackupSet& heade
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, f.entry.size - done));
         read_exact(f.fd, buffer.get(), n, done);
         crc = crc32_update(crc, buffer.get(), n);
-        write_all(fd, buffer.get(), n);
+        write_all(fd, buffer.get(), n, target);
         done += n;
       }
       f.entry.crc = crc;
@@ -344,17 +368,29 @@ void append_backup_set(const std::filesystem::path& path, const BackupSet& heade
     dal::DateTime finish = now_local();
     std::uint64_t bits;
     std::memcpy(&bits, &finish.days, 8);
-    put_u64(trailer, bits);
-    put_u32(trailer, static_cast<std::uint32_t>(crcs.size()));
-    for (auto c : crcs) put_u32(trailer, c);
+    append_le64(trailer, bits);
+    append_le32(trailer, static_cast<std::uint32_t>(crcs.size()));
+    for (auto c : crcs) append_le32(trailer, c);
     length += trailer.size() + 8 + 4;
-    put_u64(trailer, length);
-    put_u32(trailer, crc32_update(0, trailer.data(), trailer.size()));
-    write_all(fd, trailer.data(), trailer.size());
-    if (::fsync(fd) != 0) throw std::system_error(errno, std::generic_category(), path.string());
+    append_le64(trailer, length);
+    append_le32(trailer, crc32_update(0, trailer.data(), trailer.size()));
+    write_all(fd, trailer.data(), trailer.size(), target);
+    if (platform::io::fsync(fd) != 0) throw std::system_error(errno, std::generic_category(), target.string());
+    const int closing = closer.fd;
+    closer.fd = -1;
+    if (platform::io::close(closing) != 0) throw std::system_error(errno, std::generic_category(), target.string());
+    if (replace) {
+      if (platform::io::rename(temp.c_str(), path.c_str()) != 0)
+        throw std::system_error(errno, std::generic_category(), path.string());
+      temp.clear();
+      sync_folder(path.parent_path());
+    }
   } catch (...) {
-    if (::ftruncate(fd, static_cast<off_t>(old_size)) != 0) {
-      // The original error is the one to report; the cut is best effort.
+    // The cut back to the old length is best effort: the error being thrown is the one to report.
+    if (!replace) {
+      const int cut = closer.fd >= 0 ? closer.fd : ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+      if (cut >= 0 && ::ftruncate(cut, static_cast<off_t>(old_size)) == 0) (void)::fsync(cut);
+      if (cut >= 0 && cut != closer.fd) ::close(cut);
     }
     throw;
   }

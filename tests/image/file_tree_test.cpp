@@ -246,6 +246,59 @@ TEST_F(FileTreeTest, AlternateNamesStayUniqueInTheTargetFolder) {
   EXPECT_EQ(tree.FileTable[2]->ShortName, "BACKUP~3.DAT");
 }
 
+TEST(Names, JolietFormAndNumberedNames) {
+  EXPECT_EQ(JolietForm("x_\xF0\x9F\x98\x80.txt"), "x__.txt");  // outside the BMP
+  EXPECT_EQ(JolietForm("a\xFFz"), "a_z");
+  EXPECT_EQ(JolietForm("Müşteri.dat"), "Müşteri.dat");  // BMP characters stay as they are
+  EXPECT_EQ(Utf8ToUcs2BE(JolietForm("x_\xF0\x9F\x98\x80.txt")), Utf8ToUcs2BE("x_\xF0\x9F\x98\x80.txt"));
+  EXPECT_EQ(NumberedJolietName("x__.txt", 1), "x__~1.txt");
+  EXPECT_EQ(NumberedJolietName("NOEXT", 12), "NOEXT~12");
+  EXPECT_EQ(NumberedJolietName(".hidden", 2), ".hidden~2");
+  // A name at the limit loses whole characters of its base, never its extension.
+  const std::string longest = std::string(99, 'a') + "ş.db";  // 103 characters
+  const std::string numbered = NumberedJolietName(longest, 7);
+  EXPECT_EQ(Ucs2Length(numbered), kMaxJolietNameChars);
+  EXPECT_EQ(numbered, std::string(98, 'a') + "~7.db");
+  EXPECT_EQ(Ucs2Length(NumberedJolietName(std::string(98, 'a') + "şş.db", 7)), kMaxJolietNameChars);
+}
+
+TEST_F(FileTreeTest, JolietNamesStayUniqueAfterTheirConversion) {
+  const std::string grin = "x_\xF0\x9F\x98\x80.txt", beam = "x_\xF0\x9F\x98\x81.txt";
+  EXPECT_EQ(tree.AddFile("\\", MakeFile("a/" + grin, 1), false, hooks), 1);
+  EXPECT_EQ(tree.AddFile("\\", MakeFile("b/" + beam, 2), false, hooks), 1);
+  EXPECT_EQ(tree.AddFile("\\", MakeFile("c/x__.TXT", 3), false, hooks), 1);  // a plain name meeting both
+  tree.ForceDirs("\\F_\xF0\x9F\x98\x80", hooks);
+  tree.ForceDirs("\\F_\xF0\x9F\x98\x81", hooks);
+  ASSERT_EQ(tree.FileCount(), 5);
+  EXPECT_EQ(tree.FileTable[0]->LongName, grin);  // the name the tree knows the entry by is kept
+  EXPECT_EQ(tree.FileTable[0]->JolietName, "x__.txt");
+  EXPECT_EQ(tree.FileTable[1]->LongName, beam);
+  EXPECT_EQ(tree.FileTable[1]->JolietName, "x__~1.txt");
+  EXPECT_EQ(tree.FileTable[2]->JolietName, "x__~2.TXT");
+  ASSERT_NE(tree.FindDir("\\F_\xF0\x9F\x98\x81"), nullptr);
+  EXPECT_EQ(tree.FindDir("\\F_\xF0\x9F\x98\x80")->JolietName, "F__");
+  EXPECT_EQ(tree.FindDir("\\F_\xF0\x9F\x98\x81")->JolietName, "F__~1");
+  EXPECT_EQ(tree.FileTable[4]->JolietName, "F__~1");  // folder entry and folder agree
+  // Each change is logged, naming the entry and its new name.
+  size_t renamed = 0;
+  for (const auto& l : log)
+    if (l.message.find("JOLIET NAME OF") != std::string::npos) {
+      ++renamed;
+      EXPECT_EQ(l.type, 1);
+    }
+  EXPECT_EQ(renamed, 3u);
+  ASSERT_FALSE(log.empty());
+  EXPECT_NE(log.back().message.find("F__~1"), std::string::npos) << log.back().message;
+  // Adding the same file again replaces nothing and numbers nothing further.
+  hooks.ReplaceFile = true;
+  EXPECT_EQ(tree.AddFile("\\", MakeFile("b/" + beam, 4), false, hooks), 1);
+  EXPECT_EQ(tree.FileCount(), 5);
+  EXPECT_EQ(tree.FileTable[1]->JolietName, "x__~1.txt");
+  // The layout sizes the Joliet records by those names: "~1" adds two characters.
+  EXPECT_EQ(JolietRecordLength(*tree.FileTable[1]), JolietRecordLength(*tree.FileTable[0]) + 4);
+  ExpectValid();
+}
+
 TEST_F(FileTreeTest, RemoveEmptyDirsWorksUpwards) {
   tree.ForceDirs("\\A\\B", hooks);
   tree.ForceDirs("\\C", hooks);

@@ -2,7 +2,9 @@
 // directories, path tables and boot catalog.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <numeric>
 
@@ -111,7 +113,7 @@ TEST_F(LayoutTest, OneFileWithJoliet) {
   EXPECT_EQ(rec[18], 124);  // 2024 - 1900
   EXPECT_EQ(rec[19], 3);
   EXPECT_EQ(rec[23], 9);
-  EXPECT_EQ(static_cast<int8_t>(rec[24]), tree.ZoneOffset);
+  EXPECT_EQ(static_cast<int8_t>(rec[24]), ZoneOffset15At(tree.Root()->FirstEntry->DateTime));
 
   const auto jol = ReadDirectory(b.Sector(24), 2048);
   ASSERT_EQ(jol.size(), 3u);
@@ -332,6 +334,78 @@ TEST_F(LayoutTest, HiddenFlagAndDescriptorDates) {
   EXPECT_EQ(recs[3].id, "SECRET~1.;1");
   EXPECT_EQ(Text(b.Sector(16) + 813, 16), "2024123123595834");
   EXPECT_EQ(Text(b.Sector(16) + 830, 16), "2025010203040505");
+}
+
+// The process's time zone for one test; the zone rules come from the system's tzdata.
+class ZoneForTest {
+ public:
+  explicit ZoneForTest(const char* zone) {
+    if (const char* old = std::getenv("TZ")) old_ = old;
+    had_ = std::getenv("TZ") != nullptr;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~ZoneForTest() {
+    if (had_) ::setenv("TZ", old_.c_str(), 1);
+    else ::unsetenv("TZ");
+    ::tzset();
+  }
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+bool HaveZone(const char* zone) { return fs::exists(fs::path("/usr/share/zoneinfo") / zone); }
+
+TEST(ZoneOffsets, TheOffsetInForceOnTheDateSummerTimeIncluded) {
+  for (const char* zone : {"Europe/Berlin", "America/St_Johns", "Asia/Kathmandu"})
+    if (!HaveZone(zone)) GTEST_SKIP() << "tzdata lacks " << zone;
+  {
+    ZoneForTest tz("Europe/Berlin");
+    EXPECT_EQ(ZoneOffset15At(EncodeDateTime({2024, 7, 15, 14, 33, 0, 0})), 8);   // +02:00
+    EXPECT_EQ(ZoneOffset15At(EncodeDateTime({2024, 1, 15, 14, 33, 0, 0})), 4);   // +01:00
+    EXPECT_EQ(ZoneOffset15At(EncodeDateTime({2024, 3, 31, 1, 59, 58, 0})), 4);   // the last minute of winter
+    EXPECT_EQ(ZoneOffset15At(EncodeDateTime({2024, 3, 31, 3, 0, 0, 0})), 8);     // the first of summer
+  }
+  {
+    ZoneForTest tz("America/St_Johns");
+    EXPECT_EQ(ZoneOffset15At(EncodeDateTime({2024, 7, 1, 12, 0, 0, 0})), -10);  // -02:30
+    EXPECT_EQ(ZoneOffset15At(EncodeDateTime({2024, 12, 1, 12, 0, 0, 0})), -14);  // -03:30
+  }
+  {
+    ZoneForTest tz("Asia/Kathmandu");
+    EXPECT_EQ(ZoneOffset15At(EncodeDateTime({2024, 7, 1, 12, 0, 0, 0})), 23);  // +05:45
+  }
+}
+
+TEST_F(LayoutTest, RecordAndDescriptorDatesCarryTheOffsetOfTheirOwnDay) {
+  if (!HaveZone("Europe/Berlin")) GTEST_SKIP() << "tzdata lacks Europe/Berlin";
+  ZoneForTest tz("Europe/Berlin");
+  TSearchRec summer = Rec("summer.dat", 1);
+  summer.Time = EncodeDateTime({2024, 7, 15, 14, 33, 0, 0});
+  TSearchRec winter = Rec("winter.dat", 1);
+  winter.Time = EncodeDateTime({2024, 1, 15, 14, 33, 0, 0});
+  ASSERT_TRUE(tree.AddFileFromSearchRec(tree.Root(), summer, "/s", 0, false, hooks));
+  ASSERT_TRUE(tree.AddFileFromSearchRec(tree.Root(), winter, "/w", 0, false, hooks));
+  TVolumeIds ids;
+  ids.DateCreation = EncodeDateTime({2024, 8, 1, 10, 0, 0, 0});
+  ids.DateModification = EncodeDateTime({2024, 11, 1, 10, 0, 0, 0});
+  for (const bool joliet : {false, true}) {
+    const Built b = LayOut(tree, {0, joliet, false, 0}, ids);
+    const uint32_t area = joliet ? b.layout.JolietDirArea : b.layout.ISODirArea;
+    const auto recs = ReadDirectory(b.Sector(area), 2048);
+    ASSERT_EQ(recs.size(), 4u);
+    const uint8_t* first = b.Sector(area) + recs[0].length + recs[1].length;
+    const uint8_t* second = first + recs[2].length;
+    EXPECT_EQ(first[18 + 3], 14);  // the hour stays local time
+    EXPECT_EQ(static_cast<int8_t>(first[18 + 6]), 8) << "summer, joliet " << joliet;
+    EXPECT_EQ(second[18 + 3], 14);
+    EXPECT_EQ(static_cast<int8_t>(second[18 + 6]), 4) << "winter, joliet " << joliet;
+  }
+  const Built b = LayOut(tree, {0, false, false, 0}, ids);
+  EXPECT_EQ(static_cast<int8_t>(b.Sector(16)[813 + 16]), 8);
+  EXPECT_EQ(static_cast<int8_t>(b.Sector(16)[830 + 16]), 4);
 }
 
 TEST_F(LayoutTest, TrackReaderDeliversTheTrackInOrder) {

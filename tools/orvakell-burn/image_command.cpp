@@ -109,6 +109,11 @@ int RunImageCommand(const std::vector<std::string>& args, std::ostream& out, std
     return 1;
   }
   b.DateCreation = b.DateModification = burner::NowLocal();
+  // Notes of the tree (a Joliet name numbered to stay unique) go to the error stream;
+  // refusals are reported by the caller of each add.
+  b.OnDebugMessage = [&err](scsi::TSCSIDevice*, const std::string& message, std::uint8_t type) {
+    if (type == 1) err << "orvakell-burn: note: " << message << "\n";
+  };
   for (const auto& s : sources)
     if (!AddSource(b, fs::path(s), err)) return 1;
   try {

@@ -54,7 +54,6 @@ class BandedGrid;
 namespace orv::app {
 
 class DataSetModel;
-using core::MainData;
 
 struct MainWindowPorts {
   ui::Dialogs* dialogs = nullptr;  // nullptr: boxes and dialogs on screen (QtDialogs)
@@ -67,7 +66,7 @@ class TFormMain : public QWidget {
   explicit TFormMain(MainWindowPorts ports = {}, QWidget* parent = nullptr);
   ~TFormMain() override;
 
-  MainData& data() { return data_; }
+  core::MainData& data() { return data_; }
   ui::Dialogs& dialogs() { return *dialogs_; }
   ui::Clock& clock() { return *clock_; }
   i18n::LanguageTable& language() { return language_; }
@@ -205,7 +204,7 @@ class TFormMain : public QWidget {
   void syncCurrentFromDataset(int row);
   void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
-  MainData data_;
+  core::MainData data_;
   std::unique_ptr<ui::Dialogs> ownDialogs_;
   std::unique_ptr<ui::Clock> ownClock_;
   ui::Dialogs* dialogs_ = nullptr;

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <sys/stat.h>
 
+#include "platform/byte_order.h"
+
 namespace orv::vrec {
 
 using namespace orv::scsi;
@@ -21,17 +23,6 @@ namespace {
 
 constexpr std::uint32_t kSector = 2048;
 
-void Put16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v >> 8);
-  p[1] = static_cast<std::uint8_t>(v);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-std::uint32_t Get16(const std::uint8_t* p) { return (std::uint32_t{p[0]} << 8) | p[1]; }
-std::uint32_t Get32(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
-}
 void PutMSF(std::uint8_t* p, std::uint32_t lba) {  // p[0] reserved, then M, S, F
   const std::uint32_t x = lba + 150;
   p[0] = 0;
@@ -188,7 +179,7 @@ void VirtualDrive::Execute(Request& r) {
       return Complete(r, nullptr, 0);
     case 0xB6:
       if (!IsDVD(config_.profile)) return Fail(r, ILLEGAL_REQUEST, 0x20, 0x00);
-      if (Get16(r.CDBByte + 9) < 28 || r.SRB_BufLen < 28) return Fail(r, ILLEGAL_REQUEST, 0x1A, 0x00);
+      if (bytes::load_be16(r.CDBByte + 9) < 28 || r.SRB_BufLen < 28) return Fail(r, ILLEGAL_REQUEST, 0x1A, 0x00);
       return Complete(r, nullptr, 0);
     case 0xBB: return SetCDSpeed(r);
     case 0xBF:
@@ -243,13 +234,13 @@ std::vector<std::uint8_t> VirtualDrive::CapabilitiesPage(bool defaults) const {
   p[4] = static_cast<std::uint8_t>((config_.underrun_protection ? 0x80 : 0x00) | 0x40);
   p[6] = 0x29;
   const std::uint32_t max_write = *std::max_element(config_.write_speeds.begin(), config_.write_speeds.end());
-  Put16(p.data() + 8, config_.max_read_speed);
-  Put16(p.data() + 10, 256);
-  Put16(p.data() + 12, config_.buffer_size / 1024);
-  Put16(p.data() + 14, defaults ? config_.max_read_speed : current_read_speed_);
-  Put16(p.data() + 18, max_write);
-  Put16(p.data() + 20, defaults ? max_write : current_write_speed_);
-  Put16(p.data() + 28, defaults ? max_write : current_write_speed_);
+  bytes::store_be16(p.data() + 8, config_.max_read_speed);
+  bytes::store_be16(p.data() + 10, 256);
+  bytes::store_be16(p.data() + 12, config_.buffer_size / 1024);
+  bytes::store_be16(p.data() + 14, defaults ? config_.max_read_speed : current_read_speed_);
+  bytes::store_be16(p.data() + 18, max_write);
+  bytes::store_be16(p.data() + 20, defaults ? max_write : current_write_speed_);
+  bytes::store_be16(p.data() + 28, defaults ? max_write : current_write_speed_);
   return p;
 }
 
@@ -281,18 +272,18 @@ void VirtualDrive::ModeSense(Request& r) {
   std::vector<std::uint8_t> a(8 + bd, 0);
   if (bd) {
     a[7] = 8;
-    Put16(a.data() + 8 + 6, kSector);  // block length in the low bytes of the descriptor
+    bytes::store_be16(a.data() + 8 + 6, kSector);  // block length in the low bytes of the descriptor
   }
   a.insert(a.end(), body.begin(), body.end());
-  Put16(a.data(), static_cast<std::uint32_t>(a.size() - 2));
-  Complete(r, a.data(), std::min<std::uint32_t>(static_cast<std::uint32_t>(a.size()), Get16(r.CDBByte + 7)));
+  bytes::store_be16(a.data(), static_cast<std::uint32_t>(a.size() - 2));
+  Complete(r, a.data(), std::min<std::uint32_t>(static_cast<std::uint32_t>(a.size()), bytes::load_be16(r.CDBByte + 7)));
 }
 
 void VirtualDrive::ModeSelect(Request& r) {
-  const std::uint32_t length = Get16(r.CDBByte + 7);
+  const std::uint32_t length = bytes::load_be16(r.CDBByte + 7);
   if (length < 10 || r.SRB_BufLen < length || r.SRB_BufPointer == nullptr) return Fail(r, ILLEGAL_REQUEST, 0x1A, 0x00);
   const std::uint8_t* d = r.SRB_BufPointer;
-  const std::uint32_t start = 8 + Get16(d + 6);
+  const std::uint32_t start = 8 + bytes::load_be16(d + 6);
   if (start + 2 > length) return Fail(r, ILLEGAL_REQUEST, 0x1A, 0x00);
   const std::uint8_t* page = d + start;
   if ((page[0] & 0x3F) != 0x05) return Fail(r, ILLEGAL_REQUEST, 0x26, 0x00);
@@ -319,9 +310,9 @@ void VirtualDrive::ModeSelect(Request& r) {
 
 void VirtualDrive::GetConfiguration(Request& r) {
   const std::uint8_t rt = r.CDBByte[1] & 0x03;
-  const std::uint32_t feature = Get16(r.CDBByte + 2);
+  const std::uint32_t feature = bytes::load_be16(r.CDBByte + 2);
   std::vector<std::uint8_t> a(8, 0);
-  Put16(a.data() + 6, tray_open_ ? 0 : Profile());
+  bytes::store_be16(a.data() + 6, tray_open_ ? 0 : Profile());
   auto add_profile_list = [&] {
     std::vector<std::uint16_t> profiles = {0x0008, 0x0009, 0x000A};
     if (IsDVD(config_.profile)) {
@@ -351,8 +342,8 @@ void VirtualDrive::GetConfiguration(Request& r) {
       if (code >= feature) add_feature(code);
     }
   }
-  Put32(a.data(), static_cast<std::uint32_t>(a.size() - 4));
-  Complete(r, a.data(), std::min<std::uint32_t>(static_cast<std::uint32_t>(a.size()), Get16(r.CDBByte + 7)));
+  bytes::store_be32(a.data(), static_cast<std::uint32_t>(a.size() - 4));
+  Complete(r, a.data(), std::min<std::uint32_t>(static_cast<std::uint32_t>(a.size()), bytes::load_be16(r.CDBByte + 7)));
 }
 
 Track* VirtualDrive::OpenTrack(DiscState& d) {
@@ -368,7 +359,7 @@ std::uint32_t VirtualDrive::InvisibleStart(DiscState& d) {
 void VirtualDrive::ReadDiscInformation(Request& r) {
   DiscState& d = Active();
   std::uint8_t a[34] = {};
-  Put16(a, 32);
+  bytes::store_be16(a, 32);
   const bool erasable = config_.profile == Profile::CDRW || config_.profile == Profile::DVDRAM;
   std::uint8_t status, session_state;
   if (config_.profile == Profile::DVDRAM) {
@@ -411,15 +402,15 @@ void VirtualDrive::ReadDiscInformation(Request& r) {
     }
     PutMSF(a + 20, config_.capacity);
   }
-  Complete(r, a, std::min<std::uint32_t>(sizeof a, Get16(r.CDBByte + 7)));
+  Complete(r, a, std::min<std::uint32_t>(sizeof a, bytes::load_be16(r.CDBByte + 7)));
 }
 
 void VirtualDrive::ReadTrackInformation(Request& r) {
   DiscState& d = Active();
   if ((r.CDBByte[1] & 0x03) != 1) return Fail(r, ILLEGAL_REQUEST, 0x24, 0x00);
-  const std::uint32_t number = Get32(r.CDBByte + 2);
+  const std::uint32_t number = bytes::load_be32(r.CDBByte + 2);
   std::uint8_t a[36] = {};
-  Put16(a, 34);
+  bytes::store_be16(a, 34);
   Track t;
   bool invisible = false;
   std::uint32_t track_number = number;
@@ -448,29 +439,29 @@ void VirtualDrive::ReadTrackInformation(Request& r) {
   a[5] = 0x04;
   a[6] = static_cast<std::uint8_t>((t.reserved ? 0x80 : 0) | (t.written == 0 ? 0x40 : 0) | 0x01);
   a[7] = static_cast<std::uint8_t>((writable ? 0x01 : 0) | (t.written > 0 ? 0x02 : 0));
-  Put32(a + 8, t.start);
-  Put32(a + 12, writable ? t.start + t.written : 0);
-  Put32(a + 16, free_blocks);
+  bytes::store_be32(a + 8, t.start);
+  bytes::store_be32(a + 12, writable ? t.start + t.written : 0);
+  bytes::store_be32(a + 16, free_blocks);
   const std::uint32_t size = t.closed ? t.size : (t.reserved ? t.size : (invisible ? free_blocks : t.written + free_blocks));
-  Put32(a + 24, size);
-  Put32(a + 28, t.written > 0 ? t.start + t.written - 1 : 0);
-  Complete(r, a, std::min<std::uint32_t>(sizeof a, Get16(r.CDBByte + 7)));
+  bytes::store_be32(a + 24, size);
+  bytes::store_be32(a + 28, t.written > 0 ? t.start + t.written - 1 : 0);
+  Complete(r, a, std::min<std::uint32_t>(sizeof a, bytes::load_be16(r.CDBByte + 7)));
 }
 
 void VirtualDrive::ReadTOC(Request& r) {
   DiscState& d = disc_;
   const std::uint8_t format = r.CDBByte[2] & 0x0F;
   const bool msf = (r.CDBByte[1] & 0x02) != 0;
-  const std::uint32_t alloc = Get16(r.CDBByte + 7);
+  const std::uint32_t alloc = bytes::load_be16(r.CDBByte + 7);
   auto put_address = [&](std::uint8_t* p, std::uint32_t lba) {
     if (msf) PutMSF(p, lba);
-    else Put32(p, lba);
+    else bytes::store_be32(p, lba);
   };
   std::vector<std::uint8_t> a(4, 0);
   if (format == 4) {
     if (IsDVD(config_.profile)) return Fail(r, ILLEGAL_REQUEST, 0x24, 0x00);
     a.resize(28, 0);
-    Put16(a.data(), 26);
+    bytes::store_be16(a.data(), 26);
     a[4] = 0x50;
     a[5] = 0x00;
     a[6] = static_cast<std::uint8_t>(0x80 | (config_.profile == Profile::CDRW ? 0x40 : 0x00));
@@ -491,7 +482,7 @@ void VirtualDrive::ReadTOC(Request& r) {
       return listed.front();
     }();
     a.resize(12, 0);
-    Put16(a.data(), 10);
+    bytes::store_be16(a.data(), 10);
     a[2] = 1;
     a[3] = static_cast<std::uint8_t>(d.closed_sessions);
     a[5] = 0x14;
@@ -515,13 +506,13 @@ void VirtualDrive::ReadTOC(Request& r) {
   std::uint8_t leadout[8] = {0, 0x14, 0xAA, 0};
   put_address(leadout + 4, last.start + last.size);
   a.insert(a.end(), leadout, leadout + 8);
-  Put16(a.data(), static_cast<std::uint32_t>(a.size() - 2));
+  bytes::store_be16(a.data(), static_cast<std::uint32_t>(a.size() - 2));
   Complete(r, a.data(), std::min<std::uint32_t>(static_cast<std::uint32_t>(a.size()), alloc));
 }
 
 void VirtualDrive::ReserveTrack(Request& r) {
   DiscState& d = Active();
-  const std::uint32_t size = Get32(r.CDBByte + 5);
+  const std::uint32_t size = bytes::load_be32(r.CDBByte + 5);
   if (config_.profile == Profile::DVDRAM || d.complete || OpenTrack(d) != nullptr || size == 0)
     return Fail(r, ILLEGAL_REQUEST, 0x2C, 0x00);
   const std::uint32_t start = InvisibleStart(d);
@@ -541,8 +532,8 @@ void VirtualDrive::ReserveTrack(Request& r) {
 
 void VirtualDrive::Write(Request& r) {
   DiscState& d = Active();
-  const std::uint32_t lba = Get32(r.CDBByte + 2);
-  const std::uint32_t blocks = Get16(r.CDBByte + 7);
+  const std::uint32_t lba = bytes::load_be32(r.CDBByte + 2);
+  const std::uint32_t blocks = bytes::load_be16(r.CDBByte + 7);
   if (r.SRB_BufPointer == nullptr || r.SRB_BufLen < blocks * kSector) return Fail(r, ILLEGAL_REQUEST, 0x24, 0x00);
   if (lba + blocks > config_.capacity) return Fail(r, ILLEGAL_REQUEST, 0x63, 0x00);
   if (config_.medium_error && *config_.medium_error >= lba && *config_.medium_error < lba + blocks)
@@ -608,8 +599,8 @@ void VirtualDrive::SynchronizeCache(Request& r) {
 }
 
 void VirtualDrive::Read(Request& r) {
-  const std::uint32_t lba = Get32(r.CDBByte + 2);
-  const std::uint32_t blocks = Get16(r.CDBByte + 7);
+  const std::uint32_t lba = bytes::load_be32(r.CDBByte + 2);
+  const std::uint32_t blocks = bytes::load_be16(r.CDBByte + 7);
   if (r.SRB_BufPointer == nullptr || r.SRB_BufLen < blocks * kSector) return Fail(r, ILLEGAL_REQUEST, 0x24, 0x00);
   if (config_.medium_error && *config_.medium_error >= lba && *config_.medium_error < lba + blocks)
     return Fail(r, MEDIUM_ERROR, 0x11, 0x00);
@@ -664,8 +655,8 @@ void VirtualDrive::CloseTrackSession(Request& r) {
 }
 
 void VirtualDrive::SetCDSpeed(Request& r) {
-  const std::uint32_t read = Get16(r.CDBByte + 2);
-  const std::uint32_t write = Get16(r.CDBByte + 4);
+  const std::uint32_t read = bytes::load_be16(r.CDBByte + 2);
+  const std::uint32_t write = bytes::load_be16(r.CDBByte + 4);
   current_read_speed_ = std::min(read, config_.max_read_speed);
   // The highest accepted speed not above the request, else the lowest one.
   std::vector<std::uint32_t> speeds = config_.write_speeds;
@@ -679,10 +670,10 @@ void VirtualDrive::SetCDSpeed(Request& r) {
 
 void VirtualDrive::ReadBufferCapacity(Request& r) {
   std::uint8_t a[12] = {};
-  Put16(a, 10);
-  Put32(a + 4, config_.buffer_size);
-  Put32(a + 8, config_.free_unknown ? 0xFFFFFFFFu : config_.buffer_size);
-  Complete(r, a, std::min<std::uint32_t>(sizeof a, Get16(r.CDBByte + 7)));
+  bytes::store_be16(a, 10);
+  bytes::store_be32(a + 4, config_.buffer_size);
+  bytes::store_be32(a + 8, config_.free_unknown ? 0xFFFFFFFFu : config_.buffer_size);
+  Complete(r, a, std::min<std::uint32_t>(sizeof a, bytes::load_be16(r.CDBByte + 7)));
 }
 
 std::optional<std::pair<std::uint64_t, std::uint64_t>> VirtualDrive::ImageIdentity() const {
