@@ -14,5 +14,8 @@ if command -v lintian >/dev/null; then
   lintian --fail-on error "$deb"
 fi
 if command -v systemd-analyze >/dev/null; then
-  bash scripts/verify-units.sh "$deb"
+  root=$(mktemp -d)
+  trap 'rm -rf "$root"' EXIT
+  dpkg-deb -x "$deb" "$root"
+  bash scripts/verify-units.sh "$root/usr/lib/orvakell"
 fi

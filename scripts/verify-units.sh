@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# systemd-analyze verify on the package's system and user units, with the package unpacked into
-# a scratch root so the programs the units start are found where the units name them.
-# usage: scripts/verify-units.sh build/orvakell_<version>_amd64.deb
+# systemd-analyze verify on the system and the user unit of packaging/systemd, with the programs
+# the units start taken from PROGRAM_DIR instead of /usr/lib/orvakell (so a build folder or an
+# unpacked package can be checked without installing). Both are verified in system mode: the
+# user mode needs a running user manager.
+# usage: scripts/verify-units.sh PROGRAM_DIR
 set -euo pipefail
-deb=$1
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-dpkg-deb -x "$deb" "$root"
-# The units name /usr/lib/orvakell/orvakell-service: verify against the unpacked copy.
-for unit in "$root"/lib/systemd/system/orvakell.service "$root"/lib/systemd/user/orvakell.service; do
-  sed "s|/usr/lib/orvakell/|$root/usr/lib/orvakell/|g" "$unit" > "$root/orvakell.service"
-  echo "systemd-analyze verify ${unit#$root}"
-  SYSTEMD_LOG_LEVEL=notice systemd-analyze verify --man=no "$root/orvakell.service"
+here=$(cd "$(dirname "$0")/.." && pwd)
+programs=$(cd "$1" && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+for unit in orvakell.service orvakell-user.service; do
+  sed "s|/usr/lib/orvakell/|$programs/|g" "$here/packaging/systemd/$unit" > "$scratch/orvakell.service"
+  echo "systemd-analyze verify $unit"
+  SYSTEMD_LOG_LEVEL=notice systemd-analyze verify --man=no "$scratch/orvakell.service"
 done
