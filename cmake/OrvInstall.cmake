@@ -51,7 +51,7 @@ if(ORV_GZIP)
     COMMAND ${ORV_GZIP} -9nkf ${orv_changelog}
     DEPENDS ${orv_changelog})
   add_custom_target(orv_changelog ALL DEPENDS ${orv_changelog}.gz)
-  install(FILES ${orv_changelog}.gz DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME changelog.Debian.gz)
+  install(FILES ${orv_changelog}.gz DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME changelog.gz)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
