@@ -10,6 +10,8 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/file_write.h"
+
 namespace orv::burner {
 namespace {
 
@@ -42,7 +44,7 @@ class Writer {
 
   bool Put(const uint8_t* data, int64_t n) {
     while (n > 0) {
-      const ssize_t w = pwrite(fd_, data, static_cast<size_t>(n), at_);
+      const ssize_t w = platform::io::pwrite(fd_, data, static_cast<size_t>(n), at_);
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) return Fail(w < 0 ? std::strerror(errno) : "short write");
       data += w;
@@ -74,7 +76,7 @@ class Writer {
       if (kernel_copy) {
         loff_t in = done;
         loff_t out = at_;
-        const ssize_t n = copy_file_range(src, &in, fd_, &out, static_cast<size_t>(bytes - done), 0);
+        const ssize_t n = platform::io::copy_file_range(src, &in, fd_, &out, static_cast<size_t>(bytes - done));
         if (n > 0) {
           done += n;
           at_ += n;
@@ -102,7 +104,7 @@ class Writer {
 
   // Sets the file size to the end of what was written or skipped.
   bool Finish() {
-    if (skip_zeros_ && ftruncate(fd_, at_) != 0) return Fail(std::strerror(errno));
+    if (skip_zeros_ && platform::io::ftruncate(fd_, at_) != 0) return Fail(std::strerror(errno));
     return true;
   }
 
@@ -168,7 +170,7 @@ std::string WriteImageFile(const std::string& out_path, const std::vector<TTrack
     if (fd.get() < 0) return TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
     Writer w(fd.get(), options.Offset, out_path, false);
     std::string error = WritePieces(w, pieces, header);
-    if (error.empty() && close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+    if (error.empty() && platform::io::close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
     return error;
   }
   const std::string temp = out_path + ".partial";
@@ -176,8 +178,8 @@ std::string WriteImageFile(const std::string& out_path, const std::vector<TTrack
   if (fd.get() < 0) return TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
   Writer w(fd.get(), 0, temp, true);
   std::string error = WritePieces(w, pieces, header);
-  if (error.empty() && close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
-  if (error.empty() && std::rename(temp.c_str(), out_path.c_str()) != 0)
+  if (error.empty() && platform::io::close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
+  if (error.empty() && platform::io::rename(temp.c_str(), out_path.c_str()) != 0)
     error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
   if (!error.empty()) unlink(temp.c_str());
   return error;

@@ -1,5 +1,8 @@
 #include "platform/profile.h"
 
+#include "platform/file_write.h"
+
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -127,19 +130,24 @@ void ProfileFile::write_string(const std::string& section, const std::string& ke
   if (path_.has_parent_path()) std::filesystem::create_directories(path_.parent_path());
   auto tmp = path_;
   tmp += ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::runtime_error("cannot write " + tmp.string() + ": " + std::strerror(errno));
-    for (const auto& l : lines) out << l << "\r\n";
-    out.flush();
-    if (!out) throw std::runtime_error("cannot write " + tmp.string() + ": " + std::strerror(errno));
+  std::string text;
+  for (const auto& l : lines) text += l + "\r\n";
+  // The new text goes to a file beside the old one, reaches the disk, then replaces it: a failed
+  // write leaves the old file as it was and no half file under its name.
+  const auto fail = [&](const std::string& what, const std::filesystem::path& p, int e) {
+    ::unlink(tmp.c_str());
+    throw std::runtime_error(what + " " + p.string() + ": " + std::strerror(e));
+  };
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot write " + tmp.string() + ": " + std::strerror(errno));
+  int e = io::write_all(fd, text.data(), text.size());
+  if (e == 0 && io::fsync(fd) != 0) e = errno;
+  if (e != 0) {
+    ::close(fd);
+    fail("cannot write", tmp, e);
   }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path_, ec);
-  if (ec) {
-    std::filesystem::remove(tmp);
-    throw std::runtime_error("cannot replace " + path_.string() + ": " + ec.message());
-  }
+  if (io::close(fd) != 0) fail("cannot write", tmp, errno);
+  if (io::rename(tmp.c_str(), path_.c_str()) != 0) fail("cannot replace", path_, errno);
 }
 
 void ProfileFile::write_integer(const std::string& section, const std::string& key, long long value) {

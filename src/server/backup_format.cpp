@@ -17,6 +17,7 @@
 
 #include "platform/byte_order.h"
 #include "platform/civil_date.h"
+#include "platform/file_write.h"
 
 namespace orv::server {
 
@@ -95,17 +96,16 @@ void read_exact(int fd, void* buffer, std::size_t n, std::uint64_t offset) {
   }
 }
 
-void write_all(int fd, const void* data, std::size_t n) {
-  const auto* p = static_cast<const unsigned char*>(data);
-  while (n > 0) {
-    ssize_t put = ::write(fd, p, n);
-    if (put < 0) {
-      if (errno == EINTR) continue;
-      throw std::system_error(errno, std::generic_category(), "write");
-    }
-    p += put;
-    n -= static_cast<std::size_t>(put);
-  }
+void write_all(int fd, const void* data, std::size_t n, const std::filesystem::path& path) {
+  if (int e = platform::io::write_all(fd, data, n); e != 0) throw std::system_error(e, std::generic_category(), path.string());
+}
+
+// Best effort: some file systems refuse fsync on folders.
+void sync_folder(const std::filesystem::path& folder) {
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);
+  ::close(fd);
 }
 
 }  // namespace
@@ -281,16 +281,40 @@ void copy_backup_file(const ByteSource& source, const BackupFile& file,
 
 void append_backup_set(const std::filesystem::path& path, const BackupSet& header, std::vector<BackupSource>& files,
                        bool init) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::system_error(errno, std::generic_category(), path.string());
+  struct stat st {};
+  const bool exists = ::stat(path.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) throw std::system_error(errno, std::generic_category(), path.string());
+  if (exists && !S_ISREG(st.st_mode)) throw std::system_error(EISDIR, std::generic_category(), path.string());
+  // A new file or a replaced one is written beside the old one and renamed over it when
+  // complete; a set added to an existing file is appended and cut off again on failure.
+  const bool replace = init || !exists;
+  std::string temp;
+  int fd = -1;
+  if (replace) {
+    temp = path.string() + ".new-XXXXXX";
+    fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), temp);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);  // mkostemp makes 0600; a backup file gets the usual mode
+  } else {
+    fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw std::system_error(errno, std::generic_category(), path.string());
+  }
   struct Closer {
     int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) throw std::system_error(errno, std::generic_category(), path.string());
-  if (!S_ISREG(st.st_mode)) throw std::system_error(EISDIR, std::generic_category(), path.string());
-  std::uint64_t old_size = init ? 0 : static_cast<std::uint64_t>(st.st_size);
+    const std::string& temp;
+    ~Closer() {
+      if (fd >= 0) ::close(fd);
+      if (!temp.empty()) ::unlink(temp.c_str());
+    }
+  } closer{fd, temp};
+  const std::filesystem::path target = replace ? std::filesystem::path(temp) : path;
+  std::uint64_t old_size = 0;
+  if (!replace) {
+    if (::fstat(fd, &st) != 0) throw std::system_error(errno, std::generic_category(), path.string());
+    old_size = static_cast<std::uint64_t>(st.st_size);
+  }
   if (old_size > 0) {
     FileSource existing(path);
     (void)read_backup_sets(existing);  // throws on a foreign or damaged file
@@ -313,14 +337,13 @@ void append_backup_set(const std::filesystem::path& path, const BackupSet& heade
   }
 
   try {
-    if (init && ::ftruncate(fd, 0) != 0) throw std::system_error(errno, std::generic_category(), path.string());
     if (::lseek(fd, static_cast<off_t>(old_size), SEEK_SET) < 0)
-      throw std::system_error(errno, std::generic_category(), path.string());
+      throw std::system_error(errno, std::generic_category(), target.string());
     std::string head(kSetMagic, 8);
     append_le32(head, static_cast<std::uint32_t>(text.size()));
     append_le32(head, crc32_update(0, text.data(), text.size()));
     head += text;
-    write_all(fd, head.data(), head.size());
+    write_all(fd, head.data(), head.size(), target);
     std::uint64_t length = head.size();
 
     std::unique_ptr<unsigned char[]> buffer(new unsigned char[kChunk]);
@@ -333,7 +356,7 @@ void append_backup_set(const std::filesystem::path& path, const BackupSet& heade
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, f.entry.size - done));
         read_exact(f.fd, buffer.get(), n, done);
         crc = crc32_update(crc, buffer.get(), n);
-        write_all(fd, buffer.get(), n);
+        write_all(fd, buffer.get(), n, target);
         done += n;
       }
       f.entry.crc = crc;
@@ -351,11 +374,23 @@ void append_backup_set(const std::filesystem::path& path, const BackupSet& heade
     length += trailer.size() + 8 + 4;
     append_le64(trailer, length);
     append_le32(trailer, crc32_update(0, trailer.data(), trailer.size()));
-    write_all(fd, trailer.data(), trailer.size());
-    if (::fsync(fd) != 0) throw std::system_error(errno, std::generic_category(), path.string());
+    write_all(fd, trailer.data(), trailer.size(), target);
+    if (platform::io::fsync(fd) != 0) throw std::system_error(errno, std::generic_category(), target.string());
+    const int closing = closer.fd;
+    closer.fd = -1;
+    if (platform::io::close(closing) != 0) throw std::system_error(errno, std::generic_category(), target.string());
+    if (replace) {
+      if (platform::io::rename(temp.c_str(), path.c_str()) != 0)
+        throw std::system_error(errno, std::generic_category(), path.string());
+      temp.clear();
+      sync_folder(path.parent_path());
+    }
   } catch (...) {
-    if (::ftruncate(fd, static_cast<off_t>(old_size)) != 0) {
-      // The original error is the one to report; the cut is best effort.
+    // The cut back to the old length is best effort: the error being thrown is the one to report.
+    if (!replace) {
+      const int cut = closer.fd >= 0 ? closer.fd : ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+      if (cut >= 0 && ::ftruncate(cut, static_cast<off_t>(old_size)) == 0) (void)::fsync(cut);
+      if (cut >= 0 && cut != closer.fd) ::close(cut);
     }
     throw;
   }

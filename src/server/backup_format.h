@@ -103,8 +103,10 @@ struct BackupSource {
 
 // Writes one set at the end of the file (or replaces the file when init). A non-empty existing
 // file that is not a sequence of intact sets is refused (BackupFormatError) and left as it is.
-// On any failure while writing, the file is cut back to its old length. Errors of the file
-// system throw std::system_error.
+// A new or replaced file is written beside the old one ("<file>.new-XXXXXX") and renamed over it
+// when complete and on disk; a set appended to an existing file is cut off again on failure. So a
+// failed write leaves the previous file as it was. Errors of the file system throw
+// std::system_error with the errno value and the path. Writes go through platform/file_write.h.
 void append_backup_set(const std::filesystem::path& file, const BackupSet& header, std::vector<BackupSource>& files,
                        bool init);
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/file_write.h"
 #include "platform/paths.h"
 #include "server/backup_format.h"
 #include "server/db_lock.h"
@@ -620,26 +621,17 @@ ResultSet Session::restore(const stmt::Restore& r) {
   try {
     FileSource source(resolve_disk(r.disk));
     copy_backup_file(source, *data, [&](const void* p, std::size_t n) {
-      const auto* c = static_cast<const char*>(p);
-      while (n > 0) {
-        ssize_t put = ::write(fd, c, n);
-        if (put < 0) {
-          if (errno == EINTR) continue;
-          throw std::system_error(errno, std::generic_category(), temp);
-        }
-        c += put;
-        n -= static_cast<std::size_t>(put);
-      }
+      if (int e = platform::io::write_all(fd, p, n); e != 0) throw std::system_error(e, std::generic_category(), temp);
     });
-    if (::fsync(fd) != 0) throw std::system_error(errno, std::generic_category(), temp);
+    if (platform::io::fsync(fd) != 0) throw std::system_error(errno, std::generic_category(), temp);
+    guard.fd = -1;
+    if (platform::io::close(fd) != 0) throw std::system_error(errno, std::generic_category(), temp);
   } catch (const BackupFormatError& err) {
     raise(3183, "RESTORE detected an error in the backup set on device '" + r.disk + "': " + err.what() +
                     ". The database was not changed." + end);
   } catch (const std::system_error& err) {
     raise(3201, "Cannot write file '" + temp + "'. " + os_error(err.code().value()) + end);
   }
-  ::close(fd);
-  guard.fd = -1;
   try {
     SqliteDb check(temp, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
     SqliteStmt q(check, "PRAGMA quick_check");
@@ -650,7 +642,7 @@ ResultSet Session::restore(const stmt::Restore& r) {
                 "its check (" + err.what() + "). The database was not changed." + end);
   }
   ::unlink(log->physical_name.c_str());
-  if (::rename(temp.c_str(), data->physical_name.c_str()) != 0)
+  if (platform::io::rename(temp.c_str(), data->physical_name.c_str()) != 0)
     raise(3201, "Cannot replace file '" + data->physical_name + "'. " + os_error(errno) + end);
   guard.keep = true;
   fsync_folder(data_path.parent_path());

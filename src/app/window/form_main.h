@@ -63,7 +63,7 @@ class TFormMain : public QWidget {
   explicit TFormMain(MainWindowPorts ports = {}, QWidget* parent = nullptr);
   ~TFormMain() override;
 
-  MainData& data() { return data_; }
+  core::MainData& data() { return data_; }
   ui::Dialogs& dialogs() { return *dialogs_; }
   ui::Clock& clock() { return *clock_; }
   i18n::LanguageTable& language() { return language_; }
@@ -183,7 +183,7 @@ class TFormMain : public QWidget {
   void syncCurrentFromDataset(int row);
   void trayActivated(QSystemTrayIcon::ActivationReason reason);
 
-  MainData data_;
+  core::MainData data_;
   std::unique_ptr<ui::Dialogs> ownDialogs_;
   std::unique_ptr<ui::Clock> ownClock_;
   ui::Dialogs* dialogs_ = nullptr;

@@ -75,7 +75,7 @@ void TFormMain::BitBtn2Click() {
 namespace {
 
 backup::MaintenanceContext MaintenanceFor(TFormMain& w, backup::OperationView& view) {
-  MainData& d = w.data();
+  core::MainData& d = w.data();
   return backup::MaintenanceContext{w.dialogs(), view, d.ADOQueryDetay, d.ADOQueryIndex,
                                     [&d] { return d.ADOTableDatabase.field("Veri_Tabani_Adi").as_string(); },
                                     i18n::messages()};

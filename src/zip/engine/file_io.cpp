@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_write.h"
 #include "zip/engine/session.h"
 
 namespace orv::zip::engine {
@@ -75,37 +76,23 @@ size_t File::read_full(void* buffer, size_t length) {
 }
 
 void File::write_all(const void* data, size_t length) {
-  const auto* p = static_cast<const char*>(data);
-  while (length > 0) {
-    const ssize_t n = ::write(fd_, p, length);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw_io("Cannot write", path_, errno);
-    p += n;
-    length -= static_cast<size_t>(n);
-  }
+  if (const int e = platform::io::write_all(fd_, data, length); e != 0) throw_io("Cannot write", path_, e);
 }
 
 void File::write_at(uint64_t offset, const void* data, size_t length) {
-  const auto* p = static_cast<const char*>(data);
-  while (length > 0) {
-    const ssize_t n = ::pwrite(fd_, p, length, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw_io("Cannot write", path_, errno);
-    p += n;
-    offset += static_cast<uint64_t>(n);
-    length -= static_cast<size_t>(n);
-  }
+  if (const int e = platform::io::pwrite_all(fd_, data, length, static_cast<off_t>(offset)); e != 0)
+    throw_io("Cannot write", path_, e);
 }
 
 void File::sync() {
-  if (::fsync(fd_) != 0) throw_io("Cannot flush", path_, errno);
+  if (platform::io::fsync(fd_) != 0) throw_io("Cannot flush", path_, errno);
 }
 
 void File::close() {
   if (fd_ < 0) return;
   const int fd = fd_;
   fd_ = -1;
-  if (::close(fd) != 0) throw_io("Cannot close", path_, errno);
+  if (platform::io::close(fd) != 0) throw_io("Cannot close", path_, errno);
 }
 
 }  // namespace orv::zip::engine

@@ -1,5 +1,6 @@
 // Plain POSIX file access for the engine: whole reads and writes that retry short transfers,
-// and errors as EngineError(ZE_IO_ERROR) carrying the path and the system's text.
+// and errors as EngineError(ZE_IO_ERROR) carrying the path and the system's text. Writes, fsync
+// and close go through the write seam (platform/file_write.h).
 #pragma once
 
 #include <cstdint>

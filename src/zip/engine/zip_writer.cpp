@@ -2,6 +2,8 @@
 
 #include "zip/engine/chunk_table.h"
 
+#include "platform/file_write.h"
+
 #include <fcntl.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
@@ -319,7 +321,7 @@ void ZipWriter::commit(const std::string& comment) {
   write(w.bytes().data(), w.bytes().size());
   out_.sync();
   out_.close();
-  if (::rename(temp_path_.c_str(), final_path_.c_str()) != 0) throw_io("Cannot rename the archive to", final_path_, errno);
+  if (platform::io::rename(temp_path_.c_str(), final_path_.c_str()) != 0) throw_io("Cannot rename the archive to", final_path_, errno);
   committed_ = true;
   sync_folder(folder_of(final_path_));
 }
