@@ -394,7 +394,9 @@ TEST_P(SgIoBurn, BurnImportAndReadBackThroughTheNode) {
     ASSERT_EQ(burner_->AddFile("\\", only, false), 1);
     burner_->SessionToImport = k == 1 ? 0 : 255;
     burner_->PrepareImage(false, nullptr);
-    if (k == 2) EXPECT_GT(burner_->SessionStart, last_start);
+    if (k == 2) {
+      EXPECT_GT(burner_->SessionStart, last_start);
+    }
     last_start = burner_->SessionStart;
     ASSERT_EQ(Burn(), "") << "burn " << k;
     files["Sales.Dat"] = db;
