@@ -171,9 +171,10 @@ std::vector<TTrackPiece> TDiscBurner::TrackPieces() const {
                                   Layout.Bootable ? BootImage : std::string());
 }
 
-std::string TDiscBurner::WriteImage(const std::string& Path, int64_t Offset) const {
+std::string TDiscBurner::WriteImage(const std::string& Path, int64_t Offset, std::atomic<int64_t>* BytesDone) const {
   TImageWriteOptions options;
   options.Offset = Offset;
+  options.BytesDone = BytesDone;
   return WriteImageFile(Path, TrackPieces(), HeaderStream, options);
 }
 

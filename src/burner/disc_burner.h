@@ -134,7 +134,8 @@ class TDiscBurner : public scsi::TSCSIDevice {
   std::vector<TTrackPiece> TrackPieces() const;
   // Writes the prepared track into an image file (at Offset bytes for a multi-session image
   // file). Empty text on success, else the reason.
-  [[nodiscard]] std::string WriteImage(const std::string& Path, int64_t Offset = 0) const;
+  [[nodiscard]] std::string WriteImage(const std::string& Path, int64_t Offset = 0,
+                                       std::atomic<int64_t>* BytesDone = nullptr) const;
 
   // The tree and the hooks its operations use on behalf of this burner (for the session
   // import, which adds entries through AddDirFromSearchRec/AddFileFromSearchRec).

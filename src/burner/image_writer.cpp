@@ -25,6 +25,13 @@ class Fd {
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) {
+      if (fd_ >= 0) close(fd_);
+      fd_ = other.release();
+    }
+    return *this;
+  }
   int get() const { return fd_; }
   int release() {
     const int f = fd_;
@@ -39,8 +46,8 @@ class Fd {
 class Writer {
  public:
   // holes_read_as_zero: the file is new, so zero runs may be skipped and left as holes.
-  Writer(int fd, int64_t offset, std::string path, bool holes_read_as_zero)
-      : fd_(fd), at_(offset), path_(std::move(path)), skip_zeros_(holes_read_as_zero) {}
+  Writer(int fd, int64_t offset, std::string path, bool holes_read_as_zero, std::atomic<int64_t>* done)
+      : fd_(fd), at_(offset), path_(std::move(path)), skip_zeros_(holes_read_as_zero), done_(done) {}
 
   bool Put(const uint8_t* data, int64_t n) {
     while (n > 0) {
@@ -49,14 +56,14 @@ class Writer {
       if (w <= 0) return Fail(w < 0 ? std::strerror(errno) : "short write");
       data += w;
       n -= w;
-      at_ += w;
+      Advance(w);
     }
     return true;
   }
 
   bool Zeros(int64_t n) {
     if (skip_zeros_) {
-      at_ += n;
+      Advance(n);
       return true;
     }
     static const uint8_t kZero[65536] = {};
@@ -79,7 +86,7 @@ class Writer {
         const ssize_t n = platform::io::copy_file_range(src, &in, fd_, &out, static_cast<size_t>(bytes - done));
         if (n > 0) {
           done += n;
-          at_ += n;
+          Advance(n);
           continue;
         }
         if (n == 0) return FailSource(kMsgFileChanged, src_path, {});
@@ -113,6 +120,11 @@ class Writer {
  private:
   static constexpr int64_t kBuffer = 1 << 20;
 
+  void Advance(int64_t n) {
+    at_ += n;
+    if (done_) done_->fetch_add(n, std::memory_order_relaxed);
+  }
+
   bool Fail(const std::string& reason) {
     error_ = TrackMessage(kMsgCantWrite, path_, reason);
     return false;
@@ -127,9 +139,35 @@ class Writer {
   std::string path_;
   std::string error_;
   bool skip_zeros_;
+  std::atomic<int64_t>* done_;
   bool use_kernel_copy_ = true;
   std::unique_ptr<uint8_t[]> buffer_;
 };
+
+// The folder of a path, "." for a bare name.
+std::string ParentFolder(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Gives the complete anonymous file its name: linked straight under it when the name is
+// free, else linked under the temporary name and renamed over the old image, which stays
+// whole until then.
+std::string LinkInPlace(int fd, const std::string& out_path, const std::string& temp) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, out_path.c_str(), AT_SYMLINK_FOLLOW) == 0) return {};
+  if (errno != EEXIST) return TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+  if (unlink(temp.c_str()) != 0 && errno != ENOENT) return TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    return TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
+  if (platform::io::rename(temp.c_str(), out_path.c_str()) != 0) {
+    const std::string error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+    unlink(temp.c_str());
+    return error;
+  }
+  return {};
+}
 
 std::string WritePieces(Writer& w, const std::vector<TTrackPiece>& pieces, const std::vector<uint8_t>& header) {
   for (const TTrackPiece& p : pieces) {
@@ -168,20 +206,37 @@ std::string WriteImageFile(const std::string& out_path, const std::vector<TTrack
   if (options.Offset > 0) {
     Fd fd(open(out_path.c_str(), O_WRONLY | O_CLOEXEC));
     if (fd.get() < 0) return TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
-    Writer w(fd.get(), options.Offset, out_path, false);
+    Writer w(fd.get(), options.Offset, out_path, false, options.BytesDone);
     std::string error = WritePieces(w, pieces, header);
     if (error.empty() && platform::io::close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
     return error;
   }
+  // A new image is written to a file without a name in the target's folder (O_TMPFILE) and
+  // linked under its name once complete and on the disk: a process killed before that leaves
+  // nothing, neither under the name nor beside it. A file system without O_TMPFILE gets a
+  // named temporary file beside the target, which the next write of that image replaces.
   const std::string temp = out_path + ".partial";
-  Fd fd(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (fd.get() < 0) return TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
-  Writer w(fd.get(), 0, temp, true);
+  const std::string folder = ParentFolder(out_path);
+  bool anonymous = true;
+  Fd fd(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644));
+  if (fd.get() < 0) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      return TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+    anonymous = false;
+    Fd named(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (named.get() < 0) return TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
+    fd = std::move(named);
+  }
+  Writer w(fd.get(), 0, anonymous ? out_path : temp, true, options.BytesDone);
   std::string error = WritePieces(w, pieces, header);
-  if (error.empty() && platform::io::close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
-  if (error.empty() && platform::io::rename(temp.c_str(), out_path.c_str()) != 0)
+  if (error.empty() && platform::io::fsync(fd.get()) != 0)
     error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
-  if (!error.empty()) unlink(temp.c_str());
+  if (error.empty() && anonymous) error = LinkInPlace(fd.get(), out_path, temp);
+  if (error.empty() && platform::io::close(fd.release()) != 0)
+    error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+  if (error.empty() && !anonymous && platform::io::rename(temp.c_str(), out_path.c_str()) != 0)
+    error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
+  if (!error.empty() && !anonymous) unlink(temp.c_str());
   return error;
 }
 

@@ -1,11 +1,14 @@
 // Writes a laid-out track into an image file: the header stream, the boot image and its
-// padding, and the file data, each file on its own sectors. A new image is written to a
-// temporary file beside the target and renamed into place only when complete, so a failed
-// write leaves no image behind. Zero padding of a new image is left as holes of the file
+// padding, and the file data, each file on its own sectors. A new image is written to a file
+// without a name in the target's folder (O_TMPFILE), flushed, and linked under its name only
+// when complete, so a failed or killed write leaves nothing behind and an older image of that
+// name stays whole until the new one replaces it. A track appended to an existing image
+// (Offset > 0) is written in place. Zero padding of a new image is left as holes of the file
 // (they read as zeros); into an existing file the zeros are written. File data is copied by
 // the kernel (copy_file_range) where it can. Blocking; one call per image.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +22,9 @@ struct TImageWriteOptions {
   // multi-session image). With 0 the file is created anew; otherwise it must exist and the
   // track is written into it at that offset.
   int64_t Offset = 0;
+  // When set, the bytes of the track written so far (holes counted), for a progress display
+  // on another thread.
+  std::atomic<int64_t>* BytesDone = nullptr;
 };
 
 // Returns an empty text on success, else the reason (the disc library's message texts, with

@@ -33,6 +33,7 @@ struct PassThrough {
   // Filled by the port:
   std::uint8_t scsi_status = 0;        // ScsiStatus
   std::uint8_t sense_length = 0;       // SenseInfoLength on the way out
+  std::uint32_t data_transferred = 0;  // bytes moved: data_length less the residual count
 };
 
 struct ScsiAddress {
@@ -51,7 +52,9 @@ class KernelPort {
   virtual int OpenDrive(int drive_number) = 0;
   virtual void CloseDrive(int handle) = 0;
   // True when the call itself succeeded (the command may still have failed at the drive:
-  // see scsi_status and sense_length).
+  // see scsi_status and sense_length). A transport failure (host or driver status other
+  // than "sense follows"), an ioctl error and a write that moved fewer bytes than it holds
+  // are failed calls; a read may move fewer bytes than asked (data_transferred).
   virtual bool SendPassThrough(int handle, PassThrough& command) = 0;
   virtual bool GetAddress(int handle, ScsiAddress& address) = 0;
 };

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -20,6 +21,10 @@
 
 namespace orv::scsi {
 namespace {
+
+// The driver status byte of sg_io_hdr: its low nibble, and the DRIVER_SENSE value in it.
+constexpr unsigned kDriverStatusMask = 0x0F;
+constexpr unsigned kDriverSense = 0x08;
 
 std::string DriveNode(int drive_number) { return "/dev/sr" + std::to_string(drive_number - 2); }
 
@@ -60,9 +65,14 @@ class LinuxKernel final : public KernelPort {
     } while (rc < 0 && errno == EINTR);
     c.scsi_status = io.status;
     c.sense_length = io.sb_len_wr;
+    const auto resid = static_cast<std::uint32_t>(std::clamp<int>(io.resid, 0, static_cast<int>(io.dxfer_len)));
+    c.data_transferred = io.dxfer_len - resid;
     if (rc < 0) return false;
-    // A transport failure (no sense, no status) counts as a failed call.
-    return io.host_status == 0 && (io.driver_status & 0x0F) == 0;
+    // A transport failure (no sense, no status) counts as a failed call; DRIVER_SENSE only
+    // says that sense data came with a CHECK CONDITION status.
+    if (io.host_status != 0 || (io.driver_status & kDriverStatusMask & ~kDriverSense) != 0) return false;
+    // Data a drive did not take is data missing on the disc.
+    return !(io.dxfer_direction == SG_DXFER_TO_DEV && c.data_transferred < c.data_length);
   }
   bool GetAddress(int handle, ScsiAddress& address) override {
     struct {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/byte_order.h"
 #include "scsi/aspi_types.h"
 #include "scsi/platform.h"
 
@@ -95,7 +96,7 @@ std::uint32_t HostAdapterInquiry(SRB_HAInquiry& r) {
   r.HA_Unique[0] = 7;
   r.HA_Unique[3] = 8;
   const std::uint32_t max_transfer = 0x00FF0000;
-  for (int i = 0; i < 4; ++i) r.HA_Unique[4 + i] = static_cast<std::uint8_t>(max_transfer >> (8 * i));
+  bytes::store_le32(r.HA_Unique + 4, max_transfer);
   r.SRB_Status = SS_COMP;
   return SS_COMP;
 }

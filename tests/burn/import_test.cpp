@@ -7,6 +7,7 @@
 
 #include "burn_fixture.h"
 #include "burner/session_import.h"
+#include "platform/byte_order.h"
 
 namespace orv::burner::test {
 namespace {
@@ -26,10 +27,7 @@ class MemorySectors : public TSectorSource {
 };
 
 void PutBoth32(std::string& img, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) {
-    img[at + i] = static_cast<char>(v >> (8 * i));
-    img[at + 4 + i] = static_cast<char>(v >> (24 - 8 * i));
-  }
+  orv::bytes::store_both32(reinterpret_cast<uint8_t*>(img.data() + at), v);
 }
 
 // Offset of the directory record named `id` in the directory at `sector`.

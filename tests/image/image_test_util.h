@@ -9,6 +9,7 @@
 #include "burner/file_tree.h"
 #include "burner/image_headers.h"
 #include "burner/image_layout.h"
+#include "platform/byte_order.h"
 
 namespace orv::burner::test {
 
@@ -28,18 +29,10 @@ inline Built LayOut(TFileTree& tree, const TLayoutOptions& options, const TVolum
   return b;
 }
 
-inline uint32_t GetLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
+// A both-byte-order field whose halves must agree; 0xFFFFFFFF when they do not.
+inline uint32_t GetBoth32(const uint8_t* p) {
+  return orv::bytes::load_le32(p) == orv::bytes::load_be32(p + 4) ? orv::bytes::load_le32(p) : 0xFFFFFFFFu;
 }
-inline uint32_t GetBe32(const uint8_t* p) {
-  return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
-         (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
-}
-inline uint32_t GetLe16(const uint8_t* p) { return static_cast<uint32_t>(p[0] | (p[1] << 8)); }
-inline uint32_t GetBe16(const uint8_t* p) { return static_cast<uint32_t>((p[0] << 8) | p[1]); }
-// A both-endian 32-bit field whose two halves must agree; returns 0xFFFFFFFF when they differ.
-inline uint32_t GetBoth32(const uint8_t* p) { return GetLe32(p) == GetBe32(p + 4) ? GetLe32(p) : 0xFFFFFFFFu; }
 
 struct DirRecordView {
   uint32_t length, extent, data_length;

@@ -76,11 +76,11 @@ TEST_F(LayoutTest, OneFileWithJoliet) {
   EXPECT_EQ(GetBoth32(pvd + 80), 155u);
   EXPECT_EQ(Text(pvd + 88, 3), std::string(3, '\0'));  // the escape sequence is the SVD's alone
   EXPECT_EQ(Text(b.Sector(17) + 88, 3), "\x25\x2F\x40");
-  EXPECT_EQ(GetLe16(pvd + 128), 2048u);
-  EXPECT_EQ(GetBe16(pvd + 130), 2048u);
+  EXPECT_EQ(orv::bytes::load_le16(pvd + 128), 2048u);
+  EXPECT_EQ(orv::bytes::load_be16(pvd + 130), 2048u);
   EXPECT_EQ(GetBoth32(pvd + 132), 10u);
-  EXPECT_EQ(GetLe32(pvd + 140), 19u);
-  EXPECT_EQ(GetBe32(pvd + 148), 20u);
+  EXPECT_EQ(orv::bytes::load_le32(pvd + 140), 19u);
+  EXPECT_EQ(orv::bytes::load_be32(pvd + 148), 20u);
   EXPECT_EQ(pvd[156], 34);
   EXPECT_EQ(GetBoth32(pvd + 156 + 2), 23u);
   EXPECT_EQ(GetBoth32(pvd + 156 + 10), 2048u);
@@ -93,8 +93,8 @@ TEST_F(LayoutTest, OneFileWithJoliet) {
   EXPECT_EQ(svd[0], 2);
   EXPECT_EQ(Text(svd + 40, 8), std::string("\0b\0a\0c\0k", 8));  // not upper-cased
   EXPECT_EQ(Text(svd + 40 + 22, 10), std::string("\0 \0 \0 \0 \0 ", 10));
-  EXPECT_EQ(GetLe32(svd + 140), 21u);
-  EXPECT_EQ(GetBe32(svd + 148), 22u);
+  EXPECT_EQ(orv::bytes::load_le32(svd + 140), 21u);
+  EXPECT_EQ(orv::bytes::load_be32(svd + 148), 22u);
   EXPECT_EQ(GetBoth32(svd + 156 + 2), 24u);
   EXPECT_EQ(svd[702 + 36], 0);  // 37th byte of the copyright field
   EXPECT_EQ(b.Sector(18)[0], 255);
@@ -198,7 +198,7 @@ TEST_F(LayoutTest, PathTableOfExactly4096Bytes) {
   }
   EXPECT_EQ(at, 4096u);
   EXPECT_EQ(records, 256u);
-  EXPECT_EQ(GetBe32(b.Sector(20) + 2), GetLe32(l + 2));
+  EXPECT_EQ(orv::bytes::load_be32(b.Sector(20) + 2), orv::bytes::load_le32(l + 2));
 }
 
 TEST_F(LayoutTest, DirectoryFillingExactlyOneSector) {
@@ -248,16 +248,16 @@ TEST_F(LayoutTest, FoldersNumberedBreadthFirstByShortName) {
     std::vector<uint32_t> parents;
     size_t at = 0;
     while (p[at] != 0) {
-      parents.push_back(GetLe16(p + at + 6));
+      parents.push_back(orv::bytes::load_le16(p + at + 6));
       at += 8 + p[at] + (p[at] % 2);
     }
     EXPECT_EQ(parents, (std::vector<uint32_t>{1, 1, 1, 1, 2, 4}));
   }
   const uint8_t* m = b.Sector(b.layout.ISOPathTableM);
-  EXPECT_EQ(GetBe32(m + 2), b.layout.ISODirArea);
-  EXPECT_EQ(GetBe32(m + 10 + 2), b.layout.ISODirArea + a_dir->ISOSector);
+  EXPECT_EQ(orv::bytes::load_be32(m + 2), b.layout.ISODirArea);
+  EXPECT_EQ(orv::bytes::load_be32(m + 10 + 2), b.layout.ISODirArea + a_dir->ISOSector);
   const uint8_t* jl = b.Sector(b.layout.JolietPathTableL);
-  EXPECT_EQ(GetLe32(jl + 10 + 2), b.layout.JolietDirArea + a_dir->JolietSector);
+  EXPECT_EQ(orv::bytes::load_le32(jl + 10 + 2), b.layout.JolietDirArea + a_dir->JolietSector);
   EXPECT_EQ(Text(jl + 10 + 8, 2), std::string("\0A", 2));
 }
 
@@ -278,19 +278,19 @@ TEST_F(LayoutTest, BootCatalogAndMediaTypes) {
     const uint8_t* br = b.Sector(17);
     EXPECT_EQ(Text(br, 7), std::string("\0CD001\1", 7));
     EXPECT_EQ(Text(br + 7, 32), std::string("EL TORITO SPECIFICATION") + std::string(9, '\0'));
-    EXPECT_EQ(GetLe32(br + 71), L.BootCatalogSector);
+    EXPECT_EQ(orv::bytes::load_le32(br + 71), L.BootCatalogSector);
     const uint8_t* cat = b.Sector(L.BootCatalogSector);
     EXPECT_EQ(cat[0], 1);
     EXPECT_EQ(Text(cat + 4, 24), std::string("ORVAKELL DISC WRITER") + std::string(4, '\0'));
     uint32_t sum = 0;
-    for (int i = 0; i < 32; i += 2) sum += GetLe16(cat + i);
+    for (int i = 0; i < 32; i += 2) sum += orv::bytes::load_le16(cat + i);
     EXPECT_EQ(sum & 0xFFFF, 0u);
     EXPECT_EQ(cat[30], 0x55);
     EXPECT_EQ(cat[31], 0xAA);
     EXPECT_EQ(cat[32], 0x88);
     EXPECT_EQ(cat[33], media) << size;
-    EXPECT_EQ(GetLe16(cat + 38), 1u);
-    EXPECT_EQ(GetLe32(cat + 40), L.BootImageSector);
+    EXPECT_EQ(orv::bytes::load_le16(cat + 38), 1u);
+    EXPECT_EQ(orv::bytes::load_le32(cat + 40), L.BootImageSector);
     EXPECT_EQ(b.header.size(), size_t{L.BootImageSector} * 2048);
     const auto pieces = TrackPieces(tree, L, static_cast<int64_t>(b.header.size()), "/boot.img");
     EXPECT_EQ(TrackBytes(pieces), static_cast<int64_t>(L.TrackLength()) * 2048);

@@ -1,9 +1,13 @@
 // Images of real trees, written by `orvakell-burn --image`, read back by readers nobody here
 // wrote: xorriso, isoinfo, 7-Zip and bsdtar must list the same folders, files and sizes, the
 // same sectors where they report them, and xorriso must extract every file byte for byte.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -427,3 +431,70 @@ TEST_F(ReadersTest, AppendedSessionReadsBackWithTheEarlierFile) {
 }
 
 }  // namespace
+
+// Names that differ only in characters Joliet cannot hold, and files changed in summer and in
+// winter, in a zone with summer time: every reader extracts both files, each with its own
+// bytes, and restores each file's own time.
+TEST_F(ReadersTest, ConvertedNamesStayApartAndSummerTimesReadBackExactly) {
+  if (!fs::exists("/usr/share/zoneinfo/Europe/Berlin")) GTEST_SKIP() << "tzdata lacks Europe/Berlin";
+  const char* old_tz = std::getenv("TZ");
+  const std::string saved = old_tz ? old_tz : "";
+  ::setenv("TZ", "Europe/Berlin", 1);
+  ::tzset();
+  struct Restore {
+    bool had;
+    std::string value;
+    ~Restore() {
+      if (had) ::setenv("TZ", value.c_str(), 1);
+      else ::unsetenv("TZ");
+      ::tzset();
+    }
+  } restore{old_tz != nullptr, saved};
+
+  orv::test::write_file(src / "x_\xF0\x9F\x98\x80.txt", "grinning");
+  orv::test::write_file(src / "x_\xF0\x9F\x98\x81.txt", "beaming face");
+  const fs::path summer = Put("summer.dat", 100), winter = Put("winter.dat", 200);
+  std::tm t{};
+  t.tm_year = 124;
+  t.tm_mon = 6;
+  t.tm_mday = 15;
+  t.tm_hour = 12;
+  t.tm_min = 33;
+  const std::time_t summer_time = ::timegm(&t);  // 14:33 in Berlin (+02:00)
+  t.tm_mon = 0;
+  const std::time_t winter_time = ::timegm(&t);  // 13:33 in Berlin (+01:00)
+  for (const auto& [path, when] : {std::pair{summer, summer_time}, std::pair{winter, winter_time}}) {
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
+  std::string err;
+  ASSERT_EQ(MakeImage({}, &err), 0) << err;
+  EXPECT_NE(err.find("x__~1.txt"), std::string::npos) << "the renaming is reported: " << err;
+
+  auto mtime = [](const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_mtime;
+  };
+  const std::map<std::string, std::string> extractors = {
+      {"bsdtar", "bsdtar -xf " + shell_quote(image.string()) + " -C "},
+      {"7z", "7z x -y " + shell_quote(image.string()) + " -o"},
+      {"xorriso", "xorriso -osirrox on -indev stdio:" + shell_quote(image.string()) + " -extract / "}};
+  for (const auto& [name, command] : extractors) {
+    const fs::path out = env.work() / ("by-" + name);
+    fs::create_directories(out);
+    const auto r = run_command("TZ=UTC " + command + shell_quote(out.string()) + " 2>&1");
+    ASSERT_EQ(r.exit_code, 0) << name << ": " << r.output;
+    const fs::path dir = out / "Backups";
+    std::set<std::string> texts;
+    for (const char* file : {"x__.txt", "x__~1.txt"}) {
+      ASSERT_TRUE(fs::exists(dir / file)) << name << " lacks " << file;
+      texts.insert(orv::test::read_file(dir / file));
+    }
+    EXPECT_EQ(texts, (std::set<std::string>{"grinning", "beaming face"})) << name;
+    EXPECT_EQ(mtime(dir / "summer.dat"), summer_time) << name << ": summer file off by "
+                                                      << mtime(dir / "summer.dat") - summer_time << " s";
+    EXPECT_EQ(mtime(dir / "winter.dat"), winter_time) << name << ": winter file off by "
+                                                      << mtime(dir / "winter.dat") - winter_time << " s";
+  }
+}

@@ -11,6 +11,7 @@
 
 #include "burner/cache_thread.h"
 #include "burner/disc_burner.h"
+#include "progress.h"
 
 namespace fs = std::filesystem;
 
@@ -174,6 +175,7 @@ int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, st
   (void)b.ReadBufferCapacity(size, free_bytes);
   const uint32_t start = b.SessionStart;
   const int64_t sectors = b.TrackSize();
+  ProgressLine progress(err, TerminalStderr(err), sectors * 2048);
   if (b.StartBurn() && abort_after >= 0) {
     const int64_t threshold = abort_after * burner::kCacheBlockBytes;
     for (;;) {
@@ -190,7 +192,9 @@ int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, st
   }
   {
     std::unique_lock<std::mutex> g(lock);
-    changed.wait(g, [&] { return done; });
+    while (!changed.wait_for(g, std::chrono::milliseconds(100), [&] { return done; }))
+      progress.Update(b.BytesWritten.load());
+    progress.Finish();
   }
   b.WaitForBurn();
   if (!outcome.empty()) {

@@ -1,11 +1,15 @@
 #include "image_command.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <ostream>
 #include <stdexcept>
+#include <thread>
 
 #include "burner/disc_burner.h"
+#include "progress.h"
 
 namespace fs = std::filesystem;
 
@@ -122,7 +126,23 @@ int RunImageCommand(const std::vector<std::string>& args, std::ostream& out, std
     err << "orvakell-burn: " << e.what() << "\n";
     return 1;
   }
-  const std::string error = b.WriteImage(image);
+  // The write runs on its own thread while this one draws the progress line.
+  std::atomic<int64_t> written{0};
+  std::string error;
+  {
+    ProgressLine progress(err, TerminalStderr(err), b.TrackSize() * 2048);
+    std::atomic<bool> finished{false};
+    std::thread writer([&] {
+      error = b.WriteImage(image, 0, &written);
+      finished = true;
+    });
+    while (!finished.load()) {
+      progress.Update(written.load());
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    writer.join();
+    progress.Finish();
+  }
   if (!error.empty()) {
     err << "orvakell-burn: " << error << "\n";
     return 1;
