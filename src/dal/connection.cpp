@@ -42,7 +42,9 @@ void DataConnection::set_command_timeout(std::chrono::seconds timeout) {
 void DataConnection::open() {
   if (connected()) return;
   ensure_builtin_drivers();
-  connection_ = open_connection(ConnectionString(connection_string_), options_);
+  auto opened = open_connection(ConnectionString(connection_string_), options_);
+  std::lock_guard lock(connection_mutex_);
+  connection_ = std::move(opened);
 }
 
 void DataConnection::open(std::string text) {
@@ -53,7 +55,13 @@ void DataConnection::open(std::string text) {
 void DataConnection::close() {
   if (!connected()) return;
   for (DataSet* d : std::vector<DataSet*>(datasets_)) d->connection_closing();
+  std::lock_guard lock(connection_mutex_);
   connection_.reset();
+}
+
+bool DataConnection::cancel() {
+  std::lock_guard lock(connection_mutex_);
+  return connection_ && connection_->cancel();
 }
 
 std::int64_t DataConnection::execute(const std::string& sql, const std::vector<Param>& params) {

@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include <mutex>
+
 #include "dal/driver.h"
 
 namespace orv::dal {
@@ -65,6 +67,10 @@ class DataConnection {
   // The provider connection, for datasets. Throws DataSetError when not connected.
   Connection& provider();
 
+  // Cancels the statement in progress (Connection::cancel); false when not connected or the
+  // provider cannot cancel. May be called from another thread while a statement runs.
+  bool cancel();
+
  private:
   friend class DataSet;
   void attach(DataSet* dataset);
@@ -73,6 +79,7 @@ class DataConnection {
   std::string connection_string_;
   ConnectOptions options_;
   std::unique_ptr<Connection> connection_;
+  std::mutex connection_mutex_;  // guards connection_ against cancel() from another thread
   std::vector<DataSet*> datasets_;
 };
 

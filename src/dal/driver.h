@@ -118,6 +118,10 @@ class Connection {
   virtual ResultSet call_procedure(std::string_view name) { return execute(name, {}); }
 
   virtual void set_command_timeout(std::chrono::seconds timeout) = 0;
+  // Asks the statement running on another thread to end as soon as it safely can; that
+  // statement then throws ProviderError with the provider's text for a cancel. Returns false
+  // when the provider has no way to cancel. Thread-safe: the one call another thread may make.
+  virtual bool cancel() { return false; }
 
   // Editable tables. Providers without them throw ProviderError.
   // read_table: every row, in the order of the named index (e.g. "PrimaryKey").

@@ -353,6 +353,7 @@ void append_backup_set(const std::filesystem::path& path, const BackupSet& heade
       std::uint64_t done = 0;
       ::posix_fadvise(f.fd, 0, 0, POSIX_FADV_SEQUENTIAL);
       while (done < f.entry.size) {
+        if (f.cancel && f.cancel->load()) throw std::system_error(ECANCELED, std::generic_category(), target.string());
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, f.entry.size - done));
         read_exact(f.fd, buffer.get(), n, done);
         crc = crc32_update(crc, buffer.get(), n);

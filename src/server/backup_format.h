@@ -16,6 +16,7 @@
 // Not thread-safe per object; distinct objects may be used from distinct threads.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -99,6 +100,9 @@ void copy_backup_file(const ByteSource& source, const BackupFile& file,
 struct BackupSource {
   BackupFile entry;  // logical/physical name, type, size (offset and crc are filled in)
   int fd = -1;       // an open descriptor to read `entry.size` bytes from, starting at 0
+  // Checked between chunks: once true, the write stops with std::system_error(ECANCELED) and
+  // the previous file is left as it was.
+  const std::atomic<bool>* cancel = nullptr;
 };
 
 // Writes one set at the end of the file (or replaces the file when init). A non-empty existing

@@ -226,11 +226,18 @@ class Session : public dal::Connection {
     busy_ms_ = static_cast<int>(ms);
     if (db_) sqlite3_busy_timeout(db_.get(), busy_ms_);
   }
+  bool cancel() override {
+    cancel_ = true;
+    std::lock_guard lock(db_mutex_);
+    if (db_) sqlite3_interrupt(db_.get());
+    return true;
+  }
 
   void enter(const std::string& name);
 
  private:
   void leave() {
+    std::lock_guard lock(db_mutex_);
     db_.close();
     lock_.unlock();
     current_.reset();
@@ -265,6 +272,8 @@ class Session : public dal::Connection {
   SqliteDb db_;
   DbLock lock_;
   int busy_ms_ = 600000;
+  std::atomic<bool> cancel_{false};  // set by cancel(); cleared when a statement starts
+  std::mutex db_mutex_;              // guards db_ against cancel() from another thread
 };
 
 void Session::enter(const std::string& name) {
@@ -294,7 +303,10 @@ void Session::enter(const std::string& name) {
     }
     leave();
     current_ = *again;
-    db_ = std::move(db);
+    {
+      std::lock_guard guard(db_mutex_);
+      db_ = std::move(db);
+    }
     lock_ = std::move(lock);
     return;
   }
@@ -302,6 +314,7 @@ void Session::enter(const std::string& name) {
 }
 
 ResultSet Session::execute(std::string_view sql, const std::vector<dal::Param>& params) {
+  cancel_ = false;
   Statement st;
   try {
     st = parse_statement(sql);
@@ -482,12 +495,14 @@ ResultSet Session::backup(const stmt::Backup& b) {
   files[0].entry = BackupFile{info->data_logical, info->data_physical, 'D', static_cast<std::uint64_t>(st.st_size), 0, 0};
   files[0].fd = fd;
   files[1].entry = BackupFile{info->log_logical, info->log_physical, 'L', 0, 0, 0};
+  for (auto& f : files) f.cancel = &cancel_;
   try {
     append_backup_set(disk, header, files, b.init);
   } catch (const BackupFormatError&) {
     raise(3241, "The media family on device '" + b.disk +
                     "' is incorrectly formed. SQL Server cannot process this media family." + end);
   } catch (const std::system_error& err) {
+    if (err.code().value() == ECANCELED) raise(3204, "The backup or restore was aborted." + end);
     raise(3201, "Cannot open backup device '" + b.disk + "'. " + os_error(err.code().value()) + end);
   }
   reader.exec("COMMIT");

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
+#include <mutex>
 
 #include "platform/civil_date.h"
 
@@ -76,6 +77,14 @@ class OdbcConnection : public dal::Connection {
   }
   ~OdbcConnection() override { release(); }
 
+  // SQLCancel on the statement in progress: the driver sends the server its cancel (TDS
+  // ATTENTION) and the statement ends with SQLSTATE HY008.
+  bool cancel() override {
+    std::lock_guard lock(running_mutex_);
+    if (running_ == SQL_NULL_HSTMT) return true;
+    return SQL_SUCCEEDED(SQLCancel(running_));
+  }
+
   void set_command_timeout(std::chrono::seconds timeout) override {
     timeout_ = static_cast<SQLULEN>(std::clamp<long long>(timeout.count(), 0, INT_MAX));
   }
@@ -88,6 +97,17 @@ class OdbcConnection : public dal::Connection {
       SQLHSTMT st;
       ~Free() { SQLFreeHandle(SQL_HANDLE_STMT, st); }
     } free_st{st};
+    struct Current {
+      OdbcConnection& c;
+      Current(OdbcConnection& owner, SQLHSTMT st) : c(owner) {
+        std::lock_guard lock(c.running_mutex_);
+        c.running_ = st;
+      }
+      ~Current() {
+        std::lock_guard lock(c.running_mutex_);
+        c.running_ = SQL_NULL_HSTMT;
+      }
+    } current{*this, st};
     SQLSetStmtAttr(st, SQL_ATTR_QUERY_TIMEOUT, reinterpret_cast<SQLPOINTER>(timeout_), 0);
     std::string text(sql);
     check(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())),
@@ -204,6 +224,8 @@ class OdbcConnection : public dal::Connection {
   SQLHDBC dbc_ = SQL_NULL_HDBC;
   bool connected_ = false;
   SQLULEN timeout_ = 0;
+  std::mutex running_mutex_;               // guards running_ against cancel() from another thread
+  SQLHSTMT running_ = SQL_NULL_HSTMT;      // the statement in progress
 };
 
 }  // namespace

@@ -268,6 +268,8 @@ void ServiceHost::LoadDiscOptions() {
   dialogs_.Cleared("recorder");
 }
 
+bool ServiceHost::CancelStatement() { return data_.ADOConnectionSQLC.cancel(); }
+
 void ServiceHost::StopDisc() {
   if (!disc_ || !disc_->step->Busy()) return;
   disc_->step->bAbortClick();

@@ -70,6 +70,10 @@ class ServiceHost {
   void Reload();
   // Stops a disc write in progress (as CANCEL does) and waits for its end; logged by the step.
   void StopDisc();
+  // Cancels the server statement in progress through the provider, so a stop need not wait
+  // for a long backup; the run then logs that database as stopped. The one call another
+  // thread (the service's stop watcher) may make. False when the provider cannot cancel.
+  bool CancelStatement();
   // Work the disc step posted from its write thread; runs on the host's thread.
   void RunPosted();
   // True while a disc write runs (the main loop then calls DiscTimer every second).

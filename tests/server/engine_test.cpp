@@ -2,7 +2,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "platform/paths.h"
 #include "server/statement.h"
@@ -317,6 +319,49 @@ TEST_F(EngineTest, BackupIsAConsistentImageWhileOthersWrite) {
   EXPECT_NE(hash_of(*engine, "Live"), committed);
   run(*c, restore_statement("Live", bak));
   EXPECT_EQ(hash_of(*engine, "Live"), committed);
+}
+
+// cancel() from another thread ends a backup in progress with SQL Server's 3204 and leaves the
+// previous backup file as it was; the connection then runs the next statement normally. The
+// canceller repeats until the statement returns, so it cannot miss the start.
+TEST_F(EngineTest, CancelFromAnotherThreadAbortsABackupAndKeepsThePreviousFile) {
+  std::filesystem::create_directories(env.work());
+  auto c = integrated(*engine);
+  run(*c, "CREATE DATABASE Big");
+  run(*c, "USE Big");
+  run(*c, "CREATE TABLE blobs (n INTEGER, b BLOB)");
+  run(*c, "WITH RECURSIVE k(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM k WHERE x < 64) "
+          "INSERT INTO blobs SELECT x, randomblob(1048576) FROM k");
+  run(*c, "USE master");
+  const std::string bak = file("Big.Dat");
+  orv::test::write_file(bak, "previous backup");
+
+  std::atomic<bool> done{false};
+  std::thread canceller([&] {
+    while (!done) {
+      EXPECT_TRUE(c->cancel());
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  int number = 0;
+  std::string text;
+  try {
+    run(*c, backup_statement("Big", bak) + " WITH INIT");
+  } catch (const dal::ProviderError& e) {
+    number = e.native_code();
+    text = e.what();
+  }
+  done = true;
+  canceller.join();
+  EXPECT_EQ(number, 3204) << text;
+  EXPECT_NE(text.find("The backup or restore was aborted."), std::string::npos) << text;
+  EXPECT_EQ(orv::test::read_file(bak), "previous backup");
+  for (const auto& entry : std::filesystem::directory_iterator(env.work()))
+    EXPECT_EQ(entry.path().filename().string().find(".new-"), std::string::npos) << entry.path();
+
+  // The next statement is not cancelled by the earlier request.
+  run(*c, backup_statement("Big", bak) + " WITH INIT");
+  EXPECT_NE(orv::test::read_file(bak), "previous backup");
 }
 
 TEST_F(EngineTest, RestoreUnderRecordedPathsIntoAFreshServer) {

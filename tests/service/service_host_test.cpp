@@ -3,6 +3,7 @@
 // database runs; unreachable settings are logged once; the run lock defers a tick; a stop ends
 // the run without touching the previous backup; boxes never wait.
 #include <sstream>
+#include <thread>
 
 #include "core/clock.h"
 #include "platform/instance_lock.h"
@@ -187,6 +188,55 @@ TEST_F(ServiceHostTest, StopDuringTheRunKeepsThePreviousBackupAndLogsStopped) {
   EXPECT_FALSE(fs::exists(folder + ".First.Dat.part"));
   EXPECT_FALSE(fs::exists(folder + "Second.Dat"));
   EXPECT_EQ(count("scheduled", "Second", "backed up"), 0);
+  EXPECT_TRUE(host->run().Stopped());
+}
+
+// A stop during a long statement cancels it through the provider (as the service's stop
+// watcher does): the run ends with the database logged as stopped, not failed, and the previous
+// backup and no temporary file remain.
+TEST_F(ServiceHostTest, StatementCancelledOnStopEndsTheRunAsStopped) {
+  make_database("Big");
+  {
+    dal::DataConnection c;
+    c.open(settings::WindowsConnectionString());
+    c.execute(server::use_statement("Big"));
+    c.execute("CREATE TABLE blobs (n INTEGER, b BLOB)");
+    c.execute("WITH RECURSIVE k(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM k WHERE x < 96) "
+              "INSERT INTO blobs SELECT x, randomblob(1048576) FROM k");
+  }
+  schedule("Big", 1, 9, 1);
+  fs::create_directories(folder);
+  orv::test::write_file(folder + "Big.Dat", "previous good backup");
+  clock.set(at(2026, 12, 6, 9, 0, 1));
+  auto host = make_host(&stop_flag);
+  EXPECT_EQ(host->Tick(), ServiceHost::TickResult::Idle);
+
+  std::atomic<bool> tick_done{false};
+  std::thread stopper([&] {
+    // The statement is in progress once the server has started the temporary file.
+    auto writing = [&] {
+      std::error_code ec;
+      for (const auto& e : fs::directory_iterator(folder, ec))
+        if (e.path().filename().string().rfind(".Big.Dat.part", 0) == 0) return true;
+      return false;
+    };
+    while (!tick_done && !writing()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    stop_flag = true;
+    while (!tick_done) {
+      host->CancelStatement();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  clock.advance_seconds(60);
+  host->Tick();
+  tick_done = true;
+  stopper.join();
+  EXPECT_EQ(count("scheduled", "Big", "stopped"), 1) << orv::test::read_file(log_file());
+  EXPECT_EQ(count("scheduled", "Big", "backup failed"), 0);
+  EXPECT_EQ(orv::test::read_file(folder + "Big.Dat"), "previous good backup");
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(folder)) left.push_back(e.path().filename().string());
+  EXPECT_EQ(left, std::vector<std::string>{"Big.Dat"});
   EXPECT_TRUE(host->run().Stopped());
 }
 

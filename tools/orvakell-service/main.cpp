@@ -11,8 +11,9 @@
 //
 // Boxes, outcomes and progress go to standard error (the journal under systemd) and the run
 // log. SIGTERM/SIGINT: a run in progress ends after the statement in progress, whose file is
-// removed (the previous backup stays), a disc write is cancelled, then the program ends with
-// status 0. SIGHUP: server.ini and ORVAKELL.ini are read again.
+// removed (the previous backup stays); a statement still running 10 s after the signal is
+// cancelled through the provider; a disc write is cancelled; then the program ends with
+// status 0 (well within systemd's stop time-out). SIGHUP: server.ini and ORVAKELL.ini are read again.
 // Exit status: 0 after a stop, 1 when the program cannot start.
 #include <fcntl.h>
 #include <poll.h>
@@ -107,6 +108,9 @@ void EnsureSettingsDatabase(const fs::path& state, const fs::path& program) {
   }
 }
 
+// How long a stop waits for the statement in progress before cancelling it.
+constexpr auto kStopGrace = std::chrono::seconds(10);
+
 // Milliseconds until the next tick: one second past the start of the next minute.
 int UntilNextTick() {
   using namespace std::chrono;
@@ -148,6 +152,26 @@ int main(int argc, char** argv) {
   service::ServiceHost host(std::move(options));
   host.dialogs().Note("started", "installation " + state.string() + ", pid " + std::to_string(::getpid()));
 
+  // The stop watcher: once a stop is asked for, a statement still running after kStopGrace is
+  // cancelled through the provider (the main thread is then inside that statement).
+  std::atomic<bool> loop_done{false};
+  std::thread watcher([&host, &loop_done] {
+    using namespace std::chrono;
+    while (!g_stop && !loop_done) std::this_thread::sleep_for(milliseconds(100));
+    const auto deadline = steady_clock::now() + kStopGrace;
+    while (!loop_done && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(100));
+    if (!loop_done && !host.CancelStatement())
+      std::cerr << "orvakell-service: the server cannot cancel the statement in progress; waiting for its end\n";
+  });
+  struct Join {
+    std::atomic<bool>& done;
+    std::thread& t;
+    ~Join() {
+      done = true;
+      t.join();
+    }
+  } join_watcher{loop_done, watcher};
+
   // One scheduler per installation: a window that runs the schedule holds the lock; the service
   // takes over when it closes.
   std::unique_ptr<platform::InstanceLock> scheduler;
@@ -184,6 +208,7 @@ int main(int argc, char** argv) {
     Wait(host.DiscBusy() ? std::min(until, 1000) : std::max(1, std::min(until, 5000)));
   }
   host.StopDisc();
+  loop_done = true;
   host.dialogs().Note("ended", std::string("signal ") + ::strsignal(g_signal.load()) + ": the service ends");
   return 0;
 }

@@ -130,7 +130,8 @@ bool BackupRun::BackupDatabase(const std::string& name, const std::string& file)
         if (ec) error = "Cannot rename " + temporary.string() + " to " + final_path.string() + ": " + ec.message();
       }
     } catch (const dal::ProviderError& e) {
-      error = e.what();
+      // A statement cancelled on the host's stop request ends as stopped, not as a failure.
+      error = StopRequested() ? kStoppedText : e.what();
     }
   }
   if (error.empty()) return true;
