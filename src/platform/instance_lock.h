@@ -54,6 +54,11 @@ std::string lock_owner(const std::filesystem::path& file);
 inline constexpr const char* kRunInProgressText =
     "A backup run of the background service is in progress. Start this backup when it has ended.";
 
+// The box a restore or repair by hand shows then: it would replace or lock a database the run
+// is backing up.
+inline constexpr const char* kOperationWaitsForRunText =
+    "A backup run of the background service is in progress. Start this operation when it has ended.";
+
 // The box a second copy shows before it ends.
 inline constexpr const char* kAlreadyRunningText = "ORVAKELL is already running on this machine.";
 

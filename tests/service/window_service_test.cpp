@@ -76,6 +76,7 @@ class WindowServiceTest : public QObject {
  private slots:
   void timerStaysOffWhileTheServiceRunsTheSchedule();
   void runByHandIsRefusedWhileTheServiceRuns();
+  void restoreAndRepairsWaitForTheServicesRun();
   void withoutTheServiceTheWindowCatchesUpAtStart();
 };
 
@@ -138,6 +139,32 @@ void WindowServiceTest::runByHandIsRefusedWhileTheServiceRuns() {
   QCOMPARE(boxes[0].text, std::string(platform::kRunInProgressText));
   QCOMPARE(boxes[0].kind, ui::BoxKind::Warning);
   QVERIFY(!fs::exists(inst.folder + "Sales.Dat"));
+  QCOMPARE(inst.log(), std::string());
+}
+
+void WindowServiceTest::restoreAndRepairsWaitForTheServicesRun() {
+  Installation inst;
+  platform::InstanceLock service(platform::scheduler_lock_file());
+  ui::ScriptedDialogs dialogs;
+  ui::FixedClock clock(SundayMorning());
+  app::TFormMain w({&dialogs, &clock});
+  i18n::load_message_strings(w.language());
+  QVERIFY(w.data().ADOTableDatabase.locate("Veri_Tabani_Adi", "Sales"));
+  dialogs.clear();
+  {
+    platform::InstanceLock running(platform::run_lock_file());  // the service's run
+    QCOMPARE(running.state(), platform::InstanceLock::State::Acquired);
+    w.BitBtn2Click();
+    w.RepairIndexClick();
+    w.RepairTableClick();
+  }
+  // One box each and nothing asked: no confirmation, no file dialog, no statement.
+  const auto boxes = dialogs.boxes();
+  QCOMPARE(int(boxes.size()), 3);
+  for (const auto& box : boxes) {
+    QCOMPARE(box.text, std::string(platform::kOperationWaitsForRunText));
+    QCOMPARE(box.kind, ui::BoxKind::Warning);
+  }
   QCOMPARE(inst.log(), std::string());
 }
 

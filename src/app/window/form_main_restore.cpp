@@ -12,6 +12,7 @@
 #include "backup/restore/maintenance.h"
 #include "backup/restore/restore_database.h"
 #include "dal/datetime.h"
+#include "platform/instance_lock.h"
 
 namespace orv::app {
 
@@ -57,7 +58,22 @@ class WindowOperationView final : public backup::OperationView {
 
 }  // namespace
 
+namespace {
+
+// Restores and repairs by hand hold the run lock as a backup does, so they never run beside a
+// backup of the background service (whose tick then waits and catches up). False, after the
+// box, when the service's run holds it.
+bool TakeRunLock(platform::InstanceLock& lock, ui::Dialogs& dialogs) {
+  if (lock.state() != platform::InstanceLock::State::HeldElsewhere) return true;
+  dialogs.message(platform::kOperationWaitsForRunText, ui::Dialogs::kApplicationTitle, ui::BoxKind::Warning);
+  return false;
+}
+
+}  // namespace
+
 void TFormMain::BitBtn2Click() {
+  platform::InstanceLock running(platform::run_lock_file());
+  if (!TakeRunLock(running, *dialogs_)) return;
   BackupHost& host = backupHost(*this);
   WindowOperationView view(*this, *host.progress);
   runHandler([&] {
@@ -79,6 +95,8 @@ backup::MaintenanceContext MaintenanceFor(TFormMain& w, backup::OperationView& v
 }  // namespace
 
 void TFormMain::RepairIndexClick() {
+  platform::InstanceLock running(platform::run_lock_file());
+  if (!TakeRunLock(running, *dialogs_)) return;
   WindowOperationView view(*this, *backupHost(*this).progress);
   runHandler([&] {
     backup::MaintenanceContext context = MaintenanceFor(*this, view);
@@ -87,6 +105,8 @@ void TFormMain::RepairIndexClick() {
 }
 
 void TFormMain::RepairTableClick() {
+  platform::InstanceLock running(platform::run_lock_file());
+  if (!TakeRunLock(running, *dialogs_)) return;
   WindowOperationView view(*this, *backupHost(*this).progress);
   runHandler([&] {
     backup::MaintenanceContext context = MaintenanceFor(*this, view);
