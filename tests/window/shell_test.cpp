@@ -3,6 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <map>
+
+#include "app/shell/display.h"
 #include "app/shell/shortcuts.h"
 #include "app/shell/working_folder.h"
 #include "test_env.h"
@@ -76,6 +79,44 @@ TEST(WorkingFolder, RootStaysAndFoldersGetATrailingSeparator) {
   EXPECT_EQ(working_folder_text("/srv"), "/srv/");
   EXPECT_EQ(working_folder_text("/srv/backup dir"), "/srv/backup dir/");
   EXPECT_EQ(working_folder_text(""), "");
+}
+
+}  // namespace
+
+namespace {
+
+using orv::shell::missing_display;
+
+orv::shell::Environment env_of(std::map<std::string, std::string> vars) {
+  return [vars](const char* name) {
+    auto it = vars.find(name);
+    return it == vars.end() ? std::string() : it->second;
+  };
+}
+
+TEST(Display, WhenTheWindowCanOpenAndTheLineWhenNot) {
+  orv::test::TestEnv env;
+  const fs::path sockets = env.root() / "x11";
+  fs::create_directories(sockets);
+  orv::test::write_file(sockets / "X3", "");
+  const std::string folder = sockets.string();
+
+  // A server without a desktop: nothing set.
+  const std::string none = missing_display(env_of({}), folder);
+  EXPECT_NE(none.find("no display"), std::string::npos) << none;
+  EXPECT_NE(none.find("orvakell-service"), std::string::npos) << none;
+  EXPECT_EQ(none.find('\n'), none.size() - 1) << "one line";
+
+  EXPECT_EQ(missing_display(env_of({{"DISPLAY", ":3"}}), folder), "");
+  EXPECT_EQ(missing_display(env_of({{"DISPLAY", ":3.0"}}), folder), "");
+  const std::string gone = missing_display(env_of({{"DISPLAY", ":7"}}), folder);
+  EXPECT_NE(gone.find(":7 is not reachable"), std::string::npos) << gone;
+  EXPECT_EQ(missing_display(env_of({{"DISPLAY", "localhost:10.0"}}), folder), "") << "a forwarded display is Qt's to try";
+  EXPECT_EQ(missing_display(env_of({{"WAYLAND_DISPLAY", "wayland-0"}}), folder), "");
+  // Platforms that draw without a display server; the desktop ones still need one.
+  EXPECT_EQ(missing_display(env_of({{"QT_QPA_PLATFORM", "offscreen"}}), folder), "");
+  EXPECT_NE(missing_display(env_of({{"QT_QPA_PLATFORM", "xcb"}}), folder), "");
+  EXPECT_NE(missing_display(env_of({{"QT_QPA_PLATFORM", "wayland"}, {"DISPLAY", ":7"}}), folder), "");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // First-start links: a desktop entry (.desktop file) pointing at the tool, placed in one of the
-// user's shell folders. Kinds keep their historic numbers:
+// user's shell folders. Kinds are numbered as the window's callers pass them:
 //   0 desktop, 1 quick launch, 2 send-to, 3 start menu, 4 documents, 5 autostart, 6 programs,
 //   7 favourites.
 // Kinds without a Linux counterpart (1, 2, 7) have no folder, and no link is made for them.

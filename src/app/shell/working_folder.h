@@ -6,8 +6,9 @@
 
 namespace orv::shell {
 
-// "/" stays "/"; "/srv/backup" becomes "/srv/backup/". The test is the historic one: the path
-// gets a separator appended when its first separator comes before its last character.
+// "/" stays "/"; "/srv/backup" becomes "/srv/backup/": the path gets a separator appended when
+// its first separator comes before its last character (the rule the stored Temp_Dizini values
+// of existing settings databases were made with).
 inline std::string working_folder_text(const std::string& chosen) {
   const auto first = chosen.find('/');
   if (first != std::string::npos && first + 1 < chosen.size()) return chosen + "/";

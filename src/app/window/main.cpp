@@ -4,10 +4,16 @@
 
 #include <iostream>
 
+#include "app/shell/display.h"
 #include "app/window/form_main.h"
 #include "platform/instance_lock.h"
 
 int main(int argc, char** argv) {
+  // Without a display Qt would abort: say so in one line and end with status 2.
+  if (const std::string why = orv::shell::missing_display(orv::shell::process_environment()); !why.empty()) {
+    std::cerr << why;
+    return 2;
+  }
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("ORVAKELL"));
   // One copy per installation: a second one would run the same scheduled backups again.
