@@ -12,6 +12,7 @@
 #include "app/window/banded_grid.h"
 #include "app/window/form_database_yolu.h"
 #include "app/window/form_main.h"
+#include "app/window/form_rest_file.h"
 #include "app/window/translate_form.h"
 #include "i18n/language_query.h"
 #include "dal/datetime.h"
@@ -57,6 +58,7 @@ class FormTest : public QObject {
   void restoreRowChangesExactlyThoseCaptions();
   void doubledAmpersandCaptionIsLookedUpAsWritten();
   void folderDialogReturnsTheSelectedFolder();
+  void restoreConfirmationButtonsAreTranslated();
 };
 
 void FormTest::controlsCarryTheirDesignNamesAndCaptions() {
@@ -75,7 +77,10 @@ void FormTest::controlsCarryTheirDesignNamesAndCaptions() {
     QCOMPARE(o->property("text").toString(), caption);
   }
   QCOMPARE(w.windowTitle(), QString("ORVAKELL"));
-  QCOMPARE(w.size(), QSize(775, 521));
+  // The 775 x 521 view lies inside the scroll bars, and the status bar at its bottom shows whole.
+  QCOMPARE(w.ScrollBox->viewport()->size(), QSize(775, 521));
+  const QRect bar(w.pbottom->mapTo(w.ScrollBox->viewport(), QPoint(0, 0)), w.pbottom->size());
+  QVERIFY(QRect(QPoint(0, 0), w.ScrollBox->viewport()->size()).contains(bar));
   QCOMPARE(w.Content->size(), QSize(1265, 595));
   QVERIFY(w.Label10->text().isEmpty());
   QVERIFY(w.Label11->text().isEmpty());
@@ -189,4 +194,18 @@ void FormTest::folderDialogReturnsTheSelectedFolder() {
 }
 
 QTEST_MAIN(FormTest)
+// The restore's confirmation window translates its buttons when shown, from the operator's
+// table, as every other window does.
+void FormTest::restoreConfirmationButtonsAreTranslated() {
+  orv::test::TestEnv env;
+  LanguageDb db(env.work() / "lang.db", {{"OK", "OK", "TAMAM"}, {"CANCEL", "CANCEL", "VAZGEC"}});
+  orv::i18n::MessageStrings strings;
+  orv::app::TFormRest_File form(nullptr, [&](QWidget* window) { orv::app::TranslateForm(window, db.table, strings); });
+  QCOMPARE(form.BitBtn2->text(), QString("CANCEL"));
+  form.show();
+  QCOMPARE(form.BitBtn1->text(), QString("TAMAM"));
+  QCOMPARE(form.BitBtn2->text(), QString("VAZGEC"));
+  form.hide();
+}
+
 #include "form_test.moc"

@@ -110,11 +110,14 @@ void TFormMain::buildControls() {
   setWindowTitle(QStringLiteral("ORVAKELL"));
   setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
-  setFixedSize(775, 521);
+  // The view of the content is 775 x 521; the window adds the scroll bars around it, so the
+  // whole status bar at its bottom is visible at the start.
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  setFixedSize(775 + bar, 521 + bar);
 
   ScrollBox = new QScrollArea(this);
   ScrollBox->setObjectName(QStringLiteral("ScrollBox"));
-  ScrollBox->setGeometry(0, 0, 775, 521);
+  ScrollBox->setGeometry(0, 0, 775 + bar, 521 + bar);
   ScrollBox->setFrameShape(QFrame::NoFrame);
   ScrollBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   ScrollBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -122,15 +122,34 @@ void ServerConnection::RefreshDatabaseList(dal::Table& ADOTableDatabase) {
   ADOStoredProc1.close();
   ADOStoredProc1.set_procedure_name("sp_Databases");
   ADOStoredProc1.open();
-  ADOStoredProc1.first();
-  while (!ADOStoredProc1.eof()) {
-    std::string name = ADOStoredProc1.field("DATABASE_NAME").as_string();
-    if (!ADOTableDatabase.locate("Veri_Tabani_Adi", name)) {
-      ADOTableDatabase.append();
-      ADOTableDatabase.field("Veri_Tabani_Adi").set_string(name);
-      ADOTableDatabase.post();
+  // New rows go in one transaction of the settings database: one write to disk for a server
+  // with a thousand databases on its first start, not one per row. A failure keeps none.
+  dal::DataConnection& settings = ADOTableDatabase.connection();
+  bool in_transaction = false;
+  try {
+    ADOStoredProc1.first();
+    while (!ADOStoredProc1.eof()) {
+      std::string name = ADOStoredProc1.field("DATABASE_NAME").as_string();
+      if (!ADOTableDatabase.locate("Veri_Tabani_Adi", name)) {
+        if (!in_transaction) {
+          settings.execute("BEGIN IMMEDIATE");
+          in_transaction = true;
+        }
+        ADOTableDatabase.append();
+        ADOTableDatabase.field("Veri_Tabani_Adi").set_string(name);
+        ADOTableDatabase.post();
+      }
+      ADOStoredProc1.next();
     }
-    ADOStoredProc1.next();
+    if (in_transaction) settings.execute("COMMIT");
+  } catch (...) {
+    if (in_transaction) {
+      settings.execute("ROLLBACK");
+      // The dataset drops the rows it added and reads what the database holds again.
+      ADOTableDatabase.close();
+      ADOTableDatabase.open();
+    }
+    throw;
   }
 }
 
