@@ -25,7 +25,7 @@ struct MainData {
   settings::SettingsStore store;      // ADOConnection1 on Velmora.db
   settings::ServerConnection server;  // ADOConnectionSQLC, ADOStoredProc1, ADOQueryTEST
 
-  // The design names of the datasets, for the operations.
+  // The datasets by the names the operations use.
   dal::DataConnection& ADOConnection1 = store.ADOConnection1;
   dal::Table& ADOTableDatabase = store.ADOTableDatabase;
   dal::Table& ADOTableSystem = store.ADOTableSystem;

@@ -219,6 +219,10 @@ void WindowDiscTest::restoreFromTrayLoadsTheFileOverThePanel() {
   QCOMPARE(w.eVolLabel->text(), w.shortDateToday());
   w.cTestWrite->setChecked(true);
   w.cEject->setChecked(true);
+  // A tick is not read when it changes: a write started now would be a real write, and the file
+  // is not touched before the close.
+  QVERIFY(!b.TestWrite());
+  QCOMPARE(QString::fromStdString(options.read_string("Options", "TestWrite", "unset")), QString("unset"));
   w.hideToTray();
   clock.set(orv::dal::DateTime{wednesday(9, 0, 0).days + 1.0});  // restored the next day
   w.showFromTray();

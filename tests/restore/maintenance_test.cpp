@@ -228,5 +228,20 @@ TEST(RepairTable, AnsweringNoSendsNothing) {
   EXPECT_TRUE(f.multi_user());
 }
 
+// Only rows whose type is exactly "TABLE" are user tables: a server spelling it "table" gets no
+// DBCC statement for any row, in either repair, and the repairs still end normally.
+TEST(RepairIndex, TypeSpelledOtherwiseIsNotAUserTable) {
+  MaintenanceFixture f;
+  f.log.table_type_as = "table";
+  MaintenanceResult index = f.repair_index();
+  EXPECT_EQ(index.rows, 8);
+  EXPECT_TRUE(f.dbcc().empty()) << f.dbcc().front();
+  f.log.statements.clear();
+  MaintenanceResult table = f.repair_table();
+  EXPECT_EQ(table.rows, 8);
+  EXPECT_TRUE(f.dbcc().empty()) << f.dbcc().front();
+  EXPECT_TRUE(f.multi_user());
+}
+
 }  // namespace
 }  // namespace orv::backup

@@ -32,6 +32,9 @@ struct StatementLog {
   std::vector<std::string> statements;
   std::string fail_containing;  // a statement holding this text fails (empty: none)
   int failures = 0;
+  // When set, the TABLE_TYPE "TABLE" of every row a statement returns reads as this text (a
+  // server that spells the type otherwise).
+  std::string table_type_as;
 };
 
 inline StatementLog*& active_log() {
@@ -44,15 +47,26 @@ class RecordingConnection final : public dal::Connection {
   explicit RecordingConnection(std::unique_ptr<dal::Connection> inner) : inner_(std::move(inner)) {}
   dal::ResultSet execute(std::string_view sql, const std::vector<dal::Param>& params) override {
     note(sql);
-    return inner_->execute(sql, params);
+    return respelled(inner_->execute(sql, params));
   }
   dal::ResultSet call_procedure(std::string_view name) override {
     note(name);
-    return inner_->call_procedure(name);
+    return respelled(inner_->call_procedure(name));
   }
   void set_command_timeout(std::chrono::seconds timeout) override { inner_->set_command_timeout(timeout); }
+  bool cancel() override { return inner_->cancel(); }
 
  private:
+  static dal::ResultSet respelled(dal::ResultSet r) {
+    StatementLog* log = active_log();
+    if (!log || log->table_type_as.empty()) return r;
+    for (std::size_t c = 0; c < r.columns.size(); ++c) {
+      if (r.columns[c].name != "TABLE_TYPE") continue;
+      for (auto& row : r.rows)
+        if (row[c] == dal::Value(std::string("TABLE"))) row[c] = log->table_type_as;
+    }
+    return r;
+  }
   void note(std::string_view sql) {
     StatementLog* log = active_log();
     if (!log || !log->recording) return;

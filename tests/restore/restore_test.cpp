@@ -150,8 +150,8 @@ TEST(Restore, ArchiveReplacesAStaleFileOfTheSameNameInTheWorkingFolder) {
   f.set_value("Sales", "archived", "later");
   f.backup("Sales", f.folder / "Sales.Dat");
   f.set_value("Sales", "later", "latest");
-  // An archiver whose overwrite question is answered "keep the existing file" (as the original
-  // component did without the overwrite option) must still restore the archive's content.
+  // An archiver whose overwrite question is answered "keep the existing file" (as an archiver
+  // without the overwrite option does) must still restore the archive's content.
   int asked = 0;
   f.zip.OnExtractOverwrite = [&](zip::TZipArchiver*, const std::string&, bool, bool& DoOverwrite, int) {
     ++asked;

@@ -2,8 +2,8 @@
 // server connections with their datasets; the timers; the tray icon; the web panel) and wires
 // the operator's controls to the operations.
 //
-// Structure: the controls keep their design names as member names and Qt object names
-// (BitBtn4, BandedGrid1, Label10, ...). Handlers keep the design names as slots (BitBtn4Click,
+// Structure: each control's name is both its member name and its Qt object name (BitBtn4,
+// BandedGrid1, Label10, ...), which the tests find controls by. Handlers are named after them (BitBtn4Click,
 // Timer2Timer, ...). The work behind a handler lives in plain-C++ services (src/backup/,
 // src/settings/) that receive MainData, the dialogs port and the clock; a handler collects what
 // the operator chose in the window, calls its service inside runHandler() (which shows an error
@@ -87,7 +87,7 @@ class TFormMain : public QWidget {
   void hideToTray();
   void showFromTray();
 
-  // --- controls, by their design names -------------------------------------------------------
+  // --- controls, by their names -------------------------------------------------------------
   QScrollArea* ScrollBox = nullptr;
   QWidget* Content = nullptr;
   QFrame* ToolBar1 = nullptr;

@@ -4,7 +4,7 @@
 // (DiscBurner1WriteDone), which stops the progress, clears archive attributes and ejects as the
 // options say, empties the file tree and beeps.
 //
-// Beyond the historic tool, so that a disc write never fails unseen:
+// So that a disc write never fails unseen:
 //   - a failed or cancelled write, a queued file left out of the disc, and a disc step refused
 //     because a write is still running each append a line per file to the run log and show in
 //     the status bar until the next write starts;

@@ -17,8 +17,7 @@
 // dialogs port (in a scheduled run too: every failure box waits for the operator). An error a
 // handler does not catch is shown in the standard error box with its own text; the tool goes on.
 //
-// Sound behaviour beyond the historic tool, each chosen so that the grid never claims a backup
-// that is not there:
+// Chosen so that the grid never claims a backup that is not there:
 //   - the server writes each backup to a temporary name in the working folder, renamed over the
 //     old "<name>.Dat" only when the statement succeeded; the archive likewise. A failed backup
 //     or zip never destroys the previous good file;

@@ -1,7 +1,7 @@
 // The zip engine library's binary interface: the command records the operation driver fills,
 // the callback record the library fills, and the six entry points of libZipEngine179.so.
 //
-// The records keep the field order of the original 32-bit records; every field that holds an
+// The records keep the field order the operation driver and other callers of the library use; every field that holds an
 // address (texts, arrays, the caller value, the callback) has the native pointer width, every
 // other field is 32 bits, and the compiler's natural alignment applies. The 64-bit offsets are
 // pinned by static_asserts below and listed in docs/zip.md. Fields named reserved* are zero.
