@@ -40,13 +40,9 @@ bool TakeExports(void* handle, const char* support_name, const char* send_name) 
   return true;
 }
 
-void* TryLoad(const std::string& name) {
-  try {
-    return Libraries().Load(name);
-  } catch (...) {
-    return nullptr;  // counts as no handle
-  }
-}
+// nullptr when the library is not there; a loader that throws reaches InitASPI's caller with
+// its text (TSCSIDevice::InitializeASPI reports it).
+void* TryLoad(const std::string& name) { return Libraries().Load(name); }
 
 }  // namespace
 

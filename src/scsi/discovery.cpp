@@ -1,5 +1,7 @@
 // Discovery: layer initialisation, device scan, selection, capabilities, speeds, disc type.
 #include <cstring>
+#include <exception>
+#include <string>
 
 #include "platform/byte_order.h"
 #include "scsi/aspi_layer.h"
@@ -37,7 +39,9 @@ bool TSCSIDevice::InitializeASPI(bool UseSPTI) {
   bool ok = false;
   try {
     ok = InitASPI(UseSPTI);
-  } catch (...) {
+  } catch (const std::exception& e) {
+    // No layer: the caller shows its box; the reason goes to the debug lines (type 4, errors).
+    DoDebugMessage(std::string("CAN'T LOAD THE SCSI LAYER: ") + e.what(), 4);
     ok = false;
   }
   if (ok) {
