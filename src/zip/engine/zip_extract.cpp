@@ -3,10 +3,13 @@
 #include <fnmatch.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -135,6 +138,9 @@ Decoded decode_entry(const File& archive, const CentralEntry& e, uint64_t data_a
   Decoded d;
   uint64_t left = e.compressed_size, at = data_at;
   if (e.method == 0) {
+    if (e.compressed_size != e.uncompressed_size)
+      throw FormatError("stored entry " + e.name + " holds " + std::to_string(e.compressed_size) +
+                        " bytes but declares " + std::to_string(e.uncompressed_size) + " bytes");
     while (left > 0) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(left, out.size()));
       archive.read_at(at, out.data(), n);
@@ -170,6 +176,9 @@ Decoded decode_entry(const File& archive, const CentralEntry& e, uint64_t data_a
     if (r == Z_STREAM_END) ended = true;
     else if (r != Z_OK && r != Z_BUF_ERROR) throw FormatError("compressed data of " + e.name + " is damaged (" + (s.msg ? s.msg : "zlib") + ")");
     const size_t produced = out.size() - s.avail_out;
+    if (produced > e.uncompressed_size - d.size)  // never write past the declared size
+      throw FormatError("data of " + e.name + " is longer than its declared size of " +
+                        std::to_string(e.uncompressed_size) + " bytes");
     if (produced > 0) {
       d.crc = static_cast<uint32_t>(libdeflate_crc32(d.crc, out.data(), produced));
       sink.put(out.data(), produced);
@@ -211,6 +220,19 @@ void make_folders(const std::string& base, const std::string& rel) {
   }
 }
 
+// Refuses up front when the declared sizes cannot fit on the target's file system.
+void check_free_space(const std::string& base, uint64_t needed) {
+  struct statvfs fs{};
+  if (::statvfs(base.c_str(), &fs) != 0) throw_io("Cannot examine", base, errno);
+  const uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
+  uint64_t free_bytes = 0;
+  if (__builtin_mul_overflow(static_cast<uint64_t>(fs.f_bavail), unit, &free_bytes)) free_bytes = UINT64_MAX;
+  if (needed > free_bytes)
+    throw EngineError(ZE_IO_ERROR, ZE_MSG_IO,
+                      "Not enough free space in " + base + ": the entries need " + std::to_string(needed) +
+                          " bytes, " + std::to_string(free_bytes) + " bytes are free");
+}
+
 void check_command(const ZE_UnzipCommand* cmd) {
   if (cmd == nullptr || cmd->Version != 179 || cmd->Check != 7)
     throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, "Invalid extract command record");
@@ -227,6 +249,7 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
   CentralDirectory dir;
   try {
     dir = read_central_directory(archive);
+    check_entries_apart(archive, dir.entries);
   } catch (const FormatError& e) {
     throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, std::string(cmd->ZipFileName) + " is not a valid zip archive: " + e.what());
   }
@@ -239,13 +262,14 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
   const bool folders = cmd->Directories != 0;
 
   std::vector<const CentralEntry*> selected;
-  int64_t total = 0;
+  uint64_t total = 0;  // declared; saturates instead of wrapping
   for (const CentralEntry& e : dir.entries) {
     if (e.is_directory() || !matches(specs, e.name)) continue;
     selected.push_back(&e);
-    total += static_cast<int64_t>(e.uncompressed_size);
+    if (__builtin_add_overflow(total, e.uncompressed_size, &total)) total = UINT64_MAX;
   }
-  session.totals(static_cast<int64_t>(selected.size()), total);
+  if (!test) check_free_space(base, total);
+  session.totals(static_cast<int64_t>(selected.size()), static_cast<int64_t>(std::min<uint64_t>(total, INT64_MAX)));
 
   const mode_t mask = ::umask(0);
   ::umask(mask);

@@ -172,4 +172,22 @@ uint64_t local_data_offset(const ArchiveSource& src, const CentralEntry& e) {
   return data;
 }
 
+void check_entries_apart(const ArchiveSource& src, const std::vector<CentralEntry>& entries) {
+  struct Span {
+    uint64_t start, end;
+    const CentralEntry* entry;
+  };
+  std::vector<Span> spans;
+  spans.reserve(entries.size());
+  for (const CentralEntry& e : entries) spans.push_back({e.local_offset, local_data_offset(src, e) + e.compressed_size, &e});
+  std::stable_sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+  const Span* reach = nullptr;  // the span reaching furthest so far
+  for (const Span& s : spans) {
+    if (reach != nullptr && s.start < reach->end)
+      throw FormatError("entries " + reach->entry->name + " and " + s.entry->name +
+                        " overlap in the archive (possible zip bomb)");
+    if (reach == nullptr || s.end > reach->end) reach = &s;
+  }
+}
+
 }  // namespace orv::zip::engine

@@ -97,4 +97,8 @@ CentralDirectory read_central_directory(const ArchiveSource& source);
 // Offset of the entry's data: past the local header, its name and its extra field.
 uint64_t local_data_offset(const ArchiveSource& source, const CentralEntry& entry);
 
+// Refuses an archive whose entries share bytes: a local header inside another entry's header or
+// data, or two entries over the same data (the overlapping-entry bomb). Reads every local header.
+void check_entries_apart(const ArchiveSource& source, const std::vector<CentralEntry>& entries);
+
 }  // namespace orv::zip::engine
