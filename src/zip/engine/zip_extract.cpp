@@ -389,10 +389,16 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
       r.Arg2 = static_cast<int32_t>(e.crc);
       const bool keep = session.call(r) == -1 && d.size == e.uncompressed_size;
       if (!keep) {
-        char text[64];
-        std::snprintf(text, sizeof text, " (found %08X, expected %08X)", d.crc, e.crc);
-        fail(ZE_INVALID, ZE_MSG_CRC,
-             (d.size != e.uncompressed_size ? "Size mismatch in " : "CRC error in ") + e.name + text);
+        std::string text;
+        if (d.size != e.uncompressed_size) {
+          text = "Size mismatch in " + e.name + " (found " + std::to_string(d.size) + " bytes, expected " +
+                 std::to_string(e.uncompressed_size) + " bytes)";
+        } else {
+          char crcs[64];
+          std::snprintf(crcs, sizeof crcs, " (found CRC %08X, expected %08X)", d.crc, e.crc);
+          text = "CRC error in " + e.name + crcs;
+        }
+        fail(ZE_INVALID, ZE_MSG_CRC, text);
         continue;
       }
     }

@@ -1,5 +1,5 @@
-// Hostile archives: entries sharing bytes, declared sizes past the free space, data longer than
-// declared. Each is refused with its reason and leaves nothing in the target.
+// Hostile archives: entries sharing bytes, declared sizes past the free space, data longer or
+// shorter than declared. Each is refused with its reason and leaves nothing in the target.
 #include <gtest/gtest.h>
 
 #include <sys/statvfs.h>
@@ -142,6 +142,28 @@ TEST(HostileArchive, InflationStopsAtTheDeclaredSize) {
   EXPECT_NE(s.texts.find("stored entry stored.txt holds 5000 bytes but declares 10 bytes"), std::string::npos)
       << s.texts;
   EXPECT_TRUE(s.left.empty());
+}
+
+TEST(HostileArchive, ShorterDataSaysBothSizesInBytes) {
+  TestEnv env;
+  const fs::path w = env.work();
+  RawEntry shorter = make_entry("big.txt", "hello world", 8);
+  shorter.uncompressed = 211182190;  // the found and expected sizes differ
+  write_file(w / "short.zip", testing::simple_archive({shorter}));
+  const Outcome o = extract(w / "short.zip", w / "out");
+  EXPECT_EQ(o.count, 0);
+  EXPECT_NE(o.texts.find("Size mismatch in big.txt (found 11 bytes, expected 211182190 bytes)"), std::string::npos)
+      << o.texts;
+  EXPECT_TRUE(o.left.empty());
+
+  // A CRC error names both checksums, in hexadecimal as tools print them.
+  RawEntry wrong = make_entry("crc.txt", "hello world", 8);
+  wrong.crc = 0x0C96666E;
+  write_file(w / "crc.zip", testing::simple_archive({wrong}));
+  const Outcome c = extract(w / "crc.zip", w / "out");
+  EXPECT_EQ(c.count, 0);
+  EXPECT_NE(c.texts.find("CRC error in crc.txt (found CRC 0D4A1185, expected 0C96666E)"), std::string::npos) << c.texts;
+  EXPECT_TRUE(c.left.empty());
 }
 
 }  // namespace
