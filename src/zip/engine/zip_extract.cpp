@@ -345,27 +345,14 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
 
     session.new_file(e.name, static_cast<int64_t>(e.uncompressed_size));
     const uint64_t data_at = local_data_offset(archive, e);
-    std::string temp;
-    File out_file;
+    const unsigned mode = ((unix_mode & 07777) ? (unix_mode & 0777) : 0666) & ~mask;
+    TempFile temp;  // removed unless published
     NullSink null_sink;
     std::unique_ptr<FileSink> file_sink;
-    struct TempGuard {
-      std::string* path;
-      ~TempGuard() {
-        if (!path->empty()) ::unlink(path->c_str());
-      }
-    } guard{&temp};
     if (!test) {
       if (folders) make_folders(base, rel);
-      std::string pattern = target + ".ze-XXXXXX";
-      std::vector<char> buf(pattern.begin(), pattern.end());
-      buf.push_back('\0');
-      const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-      if (fd < 0) throw_io("Cannot create a file in", base, errno);
-      temp = buf.data();
-      ::close(fd);
-      out_file = File(temp, O_WRONLY | O_TRUNC);
-      file_sink = std::make_unique<FileSink>(out_file);
+      temp = TempFile(target, mode);
+      file_sink = std::make_unique<FileSink>(temp.file());
     }
     Sink& sink = test ? static_cast<Sink&>(null_sink) : *file_sink;
     Decoded d;
@@ -403,13 +390,9 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
       }
     }
     if (!test) {
-      const mode_t mode = (unix_mode & 07777) ? (unix_mode & 0777) : 0666;
-      ::fchmod(out_file.fd(), mode & ~mask);
       const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-      ::futimens(out_file.fd(), times);
-      out_file.close();
-      if (::rename(temp.c_str(), target.c_str()) != 0) throw_io("Cannot write", target, errno);
-      temp.clear();
+      ::futimens(temp.file().fd(), times);
+      temp.publish();
     }
     ++done;
   }

@@ -69,27 +69,24 @@ std::string without_zip64(const std::string& extra) {
 
 }  // namespace
 
-ZipWriter::ZipWriter(const std::string& final_path, Session& session, int zip_level)
-    : final_path_(final_path), session_(session), zip_level_(zip_level) {
-  std::string pattern = final_path + ".ze-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-  if (fd < 0) throw_io("Cannot create a temporary file beside", final_path, errno);
-  temp_path_ = buf.data();
+namespace {
+
+unsigned archive_mode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);  // mkostemp makes 0600; an archive gets the usual mode
-  ::close(fd);
-  out_ = File(temp_path_, O_WRONLY | O_TRUNC);
+  return 0666 & ~mask;  // an archive gets the usual mode
 }
 
-ZipWriter::~ZipWriter() {
-  if (!committed_) {
-    out_ = File();
-    ::unlink(temp_path_.c_str());
-  }
-}
+}  // namespace
+
+ZipWriter::ZipWriter(const std::string& final_path, Session& session, int zip_level)
+    : final_path_(final_path),
+      temp_((sweep_orphans(final_path), final_path), archive_mode()),
+      out_(temp_.file()),
+      session_(session),
+      zip_level_(zip_level) {}
+
+ZipWriter::~ZipWriter() = default;
 
 void ZipWriter::write(const void* data, size_t n) {
   out_.write_all(data, n);
@@ -320,9 +317,7 @@ void ZipWriter::commit(const std::string& comment) {
   w.raw(text);
   write(w.bytes().data(), w.bytes().size());
   out_.sync();
-  out_.close();
-  if (platform::io::rename(temp_path_.c_str(), final_path_.c_str()) != 0) throw_io("Cannot rename the archive to", final_path_, errno);
-  committed_ = true;
+  temp_.publish();
   sync_folder(folder_of(final_path_));
 }
 
