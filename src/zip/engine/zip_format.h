@@ -57,6 +57,7 @@ class FormatError : public std::runtime_error {
 // One central-directory entry with the Zip64 values already folded in.
 struct CentralEntry {
   std::string name;           // raw bytes as stored
+  std::string text_name;      // UTF-8, as the listing shows it (zip/records/zip_text.h)
   uint16_t made_by = 0;
   uint16_t version_needed = 0;
   uint16_t flags = 0;

@@ -1,6 +1,7 @@
 #include "zip/engine/zip_writer.h"
 
 #include "zip/engine/chunk_table.h"
+#include "zip/records/zip_text.h"
 
 #include "platform/file_write.h"
 
@@ -161,7 +162,9 @@ void ZipWriter::add_file(const NewEntry& ne) {
   CentralEntry e;
   e.name = ne.name;
   e.made_by = kMadeByUnix;
-  e.flags = non_ascii(ne.name) ? 0x0800 : 0;
+  // Flagged UTF-8 only when it is: a Linux name can hold any bytes, and a false flag makes
+  // readers refuse the archive. Other names go unflagged, as Info-ZIP stores them.
+  e.flags = non_ascii(ne.name) && records::IsValidUtf8(ne.name) ? 0x0800 : 0;
   e.method = (ne.store || size == 0 || zip_level_ == 0) ? 0 : 8;
   e.dos_time = dos_time_from_unix(static_cast<std::time_t>(ne.mtime));
   e.external_attr = (ne.mode & 0xFFFFu) << 16;
