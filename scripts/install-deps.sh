@@ -14,6 +14,7 @@ packages=(
   # outside tools our tests check the output with, and ODBC drivers
   sqlite3 unixodbc odbcinst libsqliteodbc tdsodbc
   zip unzip p7zip-full xorriso genisoimage libarchive-tools python3 attr
+  libpython3.11-testsuite
   # the Debian package (scripts/package.sh) and its checks
   dpkg-dev lintian systemd
   # zone rules for the tests of disc dates in summer time

@@ -1,7 +1,8 @@
 // The engine's own central-directory reader (used before every extract and when an add keeps
 // the entries of an existing archive) on arbitrary bytes: it must either fail with a
 // FormatError or give entries whose data lies inside the archive and whose names map to safe
-// paths.
+// paths; the overlap check passes only entries that share no byte.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -46,6 +47,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (at > size || size - at < e.compressed_size) std::abort();
       } catch (const FormatError&) {
       }
+    }
+    // Entries that pass the overlap check share no byte: no local header or data inside another's.
+    try {
+      check_entries_apart(src, dir.entries);
+      const size_t n = std::min<size_t>(dir.entries.size(), 64);
+      for (size_t i = 0; i < n; ++i)
+        for (size_t j = i + 1; j < n; ++j) {
+          const CentralEntry& a = dir.entries[i];
+          const CentralEntry& b = dir.entries[j];
+          const uint64_t a_end = local_data_offset(src, a) + a.compressed_size;
+          const uint64_t b_end = local_data_offset(src, b) + b.compressed_size;
+          if (a.local_offset < b_end && b.local_offset < a_end) std::abort();
+        }
+    } catch (const FormatError&) {
     }
   } catch (const FormatError&) {
   }

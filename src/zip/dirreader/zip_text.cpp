@@ -1,84 +1,18 @@
-// Code-page rule and conversion of names and comments to UTF-8.
-#include <array>
-
+// The directory reader's code-page option over the one name conversion (zip/records/zip_text.h).
 #include "zip/dirreader/zip_dir_reader.h"
+#include "zip/records/zip_text.h"
 
 namespace orv::zip {
-namespace {
-
-// CP437 (the OEM code page of the archives' FAT hosts), bytes 0x80..0xFF.
-constexpr std::array<char16_t, 128> kCp437 = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7, 0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
-    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9, 0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
-    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA, 0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556, 0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
-    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F, 0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
-    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B, 0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
-    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
-    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248, 0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
-
-// Windows-1252 (the ANSI code page of those hosts), bytes 0x80..0x9F; 0xA0.. are Latin-1.
-constexpr std::array<char16_t, 32> kCp1252 = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void AppendUtf8(std::string& out, char16_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-bool IsValidUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    std::size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c < 0xE0) ? 2 : (c >= 0xE0 && c < 0xF0) ? 3 : (c >= 0xF0 && c < 0xF5) ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    std::uint32_t v = n == 1 ? c : c & (0x7F >> n);
-    for (std::size_t k = 1; k < n; ++k) {
-      const unsigned char t = static_cast<unsigned char>(s[i + k]);
-      if ((t & 0xC0) != 0x80) return false;
-      v = (v << 6) | (t & 0x3F);
-    }
-    if ((n == 3 && (v < 0x800 || (v >= 0xD800 && v < 0xE000))) || (n == 4 && (v < 0x10000 || v > 0x10FFFF)))
-      return false;
-    i += n;
-  }
-  return true;
-}
-
-}  // namespace
 
 bool ZipNeedsOemConversion(CodePageOpts code_page, std::uint8_t host_sys, std::uint8_t made_by) {
-  if (host_sys == 6 || (host_sys == 11 && made_by == 50)) return true;
-  if (code_page == CodePageOpts::cpOEM) return true;
-  return code_page == CodePageOpts::cpAuto && host_sys == 0;
+  const records::NameCodePage cp = code_page == CodePageOpts::cpOEM    ? records::NameCodePage::Oem
+                                   : code_page == CodePageOpts::cpNone ? records::NameCodePage::None
+                                                                       : records::NameCodePage::Auto;
+  return records::NeedsOemConversion(cp, host_sys, made_by);
 }
 
 std::string ZipConvertText(std::string_view raw, bool oem, bool utf8_flag) {
-  if (utf8_flag && IsValidUtf8(raw)) return std::string(raw);
-  std::string out;
-  out.reserve(raw.size());
-  if (oem) {
-    for (char ch : raw) {
-      const unsigned char c = static_cast<unsigned char>(ch);
-      AppendUtf8(out, c < 0x80 ? c : kCp437[c - 0x80]);
-    }
-    return out;
-  }
-  if (IsValidUtf8(raw)) return std::string(raw);
-  for (char ch : raw) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    AppendUtf8(out, (c >= 0x80 && c < 0xA0) ? kCp1252[c - 0x80] : c);
-  }
-  return out;
+  return records::ConvertText(raw, oem, utf8_flag);
 }
 
 }  // namespace orv::zip

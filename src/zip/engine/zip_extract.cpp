@@ -3,14 +3,19 @@
 #include <fnmatch.h>
 #include <libdeflate.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "zip/engine/chunk_table.h"
@@ -97,7 +102,7 @@ class ChunkInflater {
       if (helper.joinable()) helper.join();
       for (size_t k = 0; k < lanes; ++k) {
         Lane& lane = lanes_[k];
-        if (!lane.ok) throw FormatError("compressed data of " + e.name + " is damaged (chunk " + std::to_string(first + k) + ")");
+        if (!lane.ok) throw FormatError("compressed data of " + e.text_name + " is damaged (chunk " + std::to_string(first + k) + ")");
         d.crc = static_cast<uint32_t>(crc32_combine64(d.crc, lane.crc, static_cast<z_off64_t>(lane.expected)));
         sink.put(lane.out.data(), lane.expected);
         d.size += lane.expected;
@@ -135,6 +140,9 @@ Decoded decode_entry(const File& archive, const CentralEntry& e, uint64_t data_a
   Decoded d;
   uint64_t left = e.compressed_size, at = data_at;
   if (e.method == 0) {
+    if (e.compressed_size != e.uncompressed_size)
+      throw FormatError("stored entry " + e.text_name + " holds " + std::to_string(e.compressed_size) +
+                        " bytes but declares " + std::to_string(e.uncompressed_size) + " bytes");
     while (left > 0) {
       const size_t n = static_cast<size_t>(std::min<uint64_t>(left, out.size()));
       archive.read_at(at, out.data(), n);
@@ -156,7 +164,7 @@ Decoded decode_entry(const File& archive, const CentralEntry& e, uint64_t data_a
   bool ended = false;
   while (!ended) {
     if (s.avail_in == 0) {
-      if (left == 0) throw FormatError("compressed data of " + e.name + " ends early");
+      if (left == 0) throw FormatError("compressed data of " + e.text_name + " ends early");
       const size_t n = static_cast<size_t>(std::min<uint64_t>(left, in.size()));
       archive.read_at(at, in.data(), n);
       at += n;
@@ -168,15 +176,18 @@ Decoded decode_entry(const File& archive, const CentralEntry& e, uint64_t data_a
     s.avail_out = static_cast<uInt>(out.size());
     const int r = inflate(&s, Z_NO_FLUSH);
     if (r == Z_STREAM_END) ended = true;
-    else if (r != Z_OK && r != Z_BUF_ERROR) throw FormatError("compressed data of " + e.name + " is damaged (" + (s.msg ? s.msg : "zlib") + ")");
+    else if (r != Z_OK && r != Z_BUF_ERROR) throw FormatError("compressed data of " + e.text_name + " is damaged (" + (s.msg ? s.msg : "zlib") + ")");
     const size_t produced = out.size() - s.avail_out;
+    if (produced > e.uncompressed_size - d.size)  // never write past the declared size
+      throw FormatError("data of " + e.text_name + " is longer than its declared size of " +
+                        std::to_string(e.uncompressed_size) + " bytes");
     if (produced > 0) {
       d.crc = static_cast<uint32_t>(libdeflate_crc32(d.crc, out.data(), produced));
       sink.put(out.data(), produced);
       d.size += produced;
       session.progress(static_cast<int64_t>(produced));
     } else if (r == Z_BUF_ERROR && s.avail_in != 0) {
-      throw FormatError("compressed data of " + e.name + " does not decode");
+      throw FormatError("compressed data of " + e.text_name + " does not decode");
     }
   }
   return d;
@@ -211,6 +222,34 @@ void make_folders(const std::string& base, const std::string& rel) {
   }
 }
 
+// Refuses up front when two entries would be written to the same file (the same name in two
+// folders, extracted without folders): one would silently replace the other.
+void check_no_clash(const std::vector<const CentralEntry*>& selected, bool folders) {
+  std::unordered_map<std::string, const CentralEntry*> by_path;
+  for (const CentralEntry* e : selected) {
+    const std::string rel = safe_entry_path(e->text_name, folders);
+    if (rel.empty()) continue;  // refused on its own later
+    const auto [it, added] = by_path.emplace(rel, e);
+    if (!added)
+      throw EngineError(ZE_INVALID, ZE_MSG_UNSAFE_NAME,
+                        "Entries " + it->second->text_name + " and " + e->text_name + " would both be extracted to " +
+                            rel + (folders ? "" : "; extract with folder names to keep them apart"));
+  }
+}
+
+// Refuses up front when the declared sizes cannot fit on the target's file system.
+void check_free_space(const std::string& base, uint64_t needed) {
+  struct statvfs fs{};
+  if (::statvfs(base.c_str(), &fs) != 0) throw_io("Cannot examine", base, errno);
+  const uint64_t unit = fs.f_frsize != 0 ? fs.f_frsize : fs.f_bsize;
+  uint64_t free_bytes = 0;
+  if (__builtin_mul_overflow(static_cast<uint64_t>(fs.f_bavail), unit, &free_bytes)) free_bytes = UINT64_MAX;
+  if (needed > free_bytes)
+    throw EngineError(ZE_IO_ERROR, ZE_MSG_IO,
+                      "Not enough free space in " + base + ": the entries need " + std::to_string(needed) +
+                          " bytes, " + std::to_string(free_bytes) + " bytes are free");
+}
+
 void check_command(const ZE_UnzipCommand* cmd) {
   if (cmd == nullptr || cmd->Version != 179 || cmd->Check != 7)
     throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, "Invalid extract command record");
@@ -227,6 +266,7 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
   CentralDirectory dir;
   try {
     dir = read_central_directory(archive);
+    check_entries_apart(archive, dir.entries);
   } catch (const FormatError& e) {
     throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, std::string(cmd->ZipFileName) + " is not a valid zip archive: " + e.what());
   }
@@ -239,18 +279,23 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
   const bool folders = cmd->Directories != 0;
 
   std::vector<const CentralEntry*> selected;
-  int64_t total = 0;
+  uint64_t total = 0;  // declared; saturates instead of wrapping
   for (const CentralEntry& e : dir.entries) {
-    if (e.is_directory() || !matches(specs, e.name)) continue;
+    if (e.is_directory() || !matches(specs, e.text_name)) continue;
     selected.push_back(&e);
-    total += static_cast<int64_t>(e.uncompressed_size);
+    if (__builtin_add_overflow(total, e.uncompressed_size, &total)) total = UINT64_MAX;
   }
-  session.totals(static_cast<int64_t>(selected.size()), total);
+  if (!test) {
+    check_no_clash(selected, folders);
+    check_free_space(base, total);
+  }
+  session.totals(static_cast<int64_t>(selected.size()), static_cast<int64_t>(std::min<uint64_t>(total, INT64_MAX)));
 
   const mode_t mask = ::umask(0);
   ::umask(mask);
   std::vector<uint8_t> in(kInBuffer), out(kOutBuffer);
   std::unique_ptr<ChunkInflater> chunk_inflater;
+  std::unordered_set<std::string> written;  // targets of this run
   int32_t done = 0;
   int32_t failure = 0;  // first failure's result; the call fails when any entry failed
   std::string failure_text;
@@ -261,10 +306,10 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
 
   for (size_t index = 0; index < selected.size(); ++index) {
     const CentralEntry& e = *selected[index];
-    std::string rel = safe_entry_path(e.name, folders);
+    std::string rel = safe_entry_path(e.text_name, folders);
     if (rel.empty()) {
-      session.skipped(e.name, ZE_MSG_UNSAFE_NAME, ZE_SKIP_GENERAL);
-      fail(ZE_INVALID, ZE_MSG_UNSAFE_NAME, "Entry name gives no safe file name: " + e.name);
+      session.skipped(e.text_name, ZE_MSG_UNSAFE_NAME, ZE_SKIP_GENERAL);
+      fail(ZE_INVALID, ZE_MSG_UNSAFE_NAME, "Entry name gives no safe file name: " + e.text_name);
       continue;
     }
     if (!test) {
@@ -277,29 +322,33 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
       }
     }
     if (e.is_encrypted()) {
-      session.skipped(e.name, ZE_MSG_UNSUPPORTED, ZE_SKIP_NO_ENCRYPTION);
-      fail(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Encrypted entries are not supported: " + e.name);
+      session.skipped(e.text_name, ZE_MSG_UNSUPPORTED, ZE_SKIP_NO_ENCRYPTION);
+      fail(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Encrypted entries are not supported: " + e.text_name);
       continue;
     }
     if (e.method != 0 && e.method != 8) {
-      session.skipped(e.name, ZE_MSG_UNSUPPORTED, ZE_SKIP_COMPRESSION_UNKNOWN);
-      fail(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Unsupported compression method " + std::to_string(e.method) + ": " + e.name);
+      session.skipped(e.text_name, ZE_MSG_UNSUPPORTED, ZE_SKIP_COMPRESSION_UNKNOWN);
+      fail(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Unsupported compression method " + std::to_string(e.method) + ": " + e.text_name);
       continue;
     }
     const bool unix_host = (e.made_by >> 8) == 3;
     const uint32_t unix_mode = unix_host ? (e.external_attr >> 16) : 0;
     if (unix_host && S_ISLNK(unix_mode)) {
-      session.skipped(e.name, ZE_MSG_UNSUPPORTED, ZE_SKIP_GENERAL);
-      fail(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Symbolic links are not extracted: " + e.name);
+      session.skipped(e.text_name, ZE_MSG_UNSUPPORTED, ZE_SKIP_GENERAL);
+      fail(ZE_INVALID, ZE_MSG_UNSUPPORTED, "Symbolic links are not extracted: " + e.text_name);
       continue;
     }
     const std::time_t mtime = e.has_unix_time ? static_cast<std::time_t>(e.unix_mtime) : unix_time_from_dos(e.dos_time);
     const std::string target = base + rel;
+    if (!test && !written.insert(target).second) {
+      fail(ZE_INVALID, ZE_MSG_UNSAFE_NAME, "Entry " + e.text_name + " would replace " + target + ", written by this extract already");
+      continue;
+    }
     struct stat existing{};
     const bool exists = !test && ::lstat(target.c_str(), &existing) == 0;
     if (!test) {
       if ((cmd->Freshen && !exists) || ((cmd->Freshen || cmd->Update) && exists && existing.st_mtime >= mtime)) {
-        session.skipped(e.name, 0, ZE_SKIP_ON_FRESHEN);
+        session.skipped(e.text_name, 0, ZE_SKIP_ON_FRESHEN);
         continue;
       }
       if (exists && S_ISDIR(existing.st_mode)) {
@@ -313,35 +362,22 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
         r.Arg2 = static_cast<int32_t>(index);
         r.Arg3 = existing.st_mtime < mtime ? 1 : 2;
         if (session.call(r) == -2) {
-          session.skipped(e.name, 0, ZE_SKIP_NO_OVERWRITE);
+          session.skipped(e.text_name, 0, ZE_SKIP_NO_OVERWRITE);
           continue;
         }
       }
     }
 
-    session.new_file(e.name, static_cast<int64_t>(e.uncompressed_size));
+    session.new_file(e.text_name, static_cast<int64_t>(e.uncompressed_size));
     const uint64_t data_at = local_data_offset(archive, e);
-    std::string temp;
-    File out_file;
+    const unsigned mode = ((unix_mode & 07777) ? (unix_mode & 0777) : 0666) & ~mask;
+    TempFile temp;  // removed unless published
     NullSink null_sink;
     std::unique_ptr<FileSink> file_sink;
-    struct TempGuard {
-      std::string* path;
-      ~TempGuard() {
-        if (!path->empty()) ::unlink(path->c_str());
-      }
-    } guard{&temp};
     if (!test) {
       if (folders) make_folders(base, rel);
-      std::string pattern = target + ".ze-XXXXXX";
-      std::vector<char> buf(pattern.begin(), pattern.end());
-      buf.push_back('\0');
-      const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-      if (fd < 0) throw_io("Cannot create a file in", base, errno);
-      temp = buf.data();
-      ::close(fd);
-      out_file = File(temp, O_WRONLY | O_TRUNC);
-      file_sink = std::make_unique<FileSink>(out_file);
+      temp = TempFile(target, mode);
+      file_sink = std::make_unique<FileSink>(temp.file());
     }
     Sink& sink = test ? static_cast<Sink&>(null_sink) : *file_sink;
     Decoded d;
@@ -360,26 +396,28 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
     }
     if (d.size != e.uncompressed_size || d.crc != e.crc) {
       ZE_CallbackRecord r = session.make(ZE_CB_CRC_ERROR);
-      r.MsgP = e.name.c_str();
+      r.MsgP = e.text_name.c_str();
       r.Arg1 = static_cast<int32_t>(d.crc);
       r.Arg2 = static_cast<int32_t>(e.crc);
       const bool keep = session.call(r) == -1 && d.size == e.uncompressed_size;
       if (!keep) {
-        char text[64];
-        std::snprintf(text, sizeof text, " (found %08X, expected %08X)", d.crc, e.crc);
-        fail(ZE_INVALID, ZE_MSG_CRC,
-             (d.size != e.uncompressed_size ? "Size mismatch in " : "CRC error in ") + e.name + text);
+        std::string text;
+        if (d.size != e.uncompressed_size) {
+          text = "Size mismatch in " + e.text_name + " (found " + std::to_string(d.size) + " bytes, expected " +
+                 std::to_string(e.uncompressed_size) + " bytes)";
+        } else {
+          char crcs[64];
+          std::snprintf(crcs, sizeof crcs, " (found CRC %08X, expected %08X)", d.crc, e.crc);
+          text = "CRC error in " + e.text_name + crcs;
+        }
+        fail(ZE_INVALID, ZE_MSG_CRC, text);
         continue;
       }
     }
     if (!test) {
-      const mode_t mode = (unix_mode & 07777) ? (unix_mode & 0777) : 0666;
-      ::fchmod(out_file.fd(), mode & ~mask);
       const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-      ::futimens(out_file.fd(), times);
-      out_file.close();
-      if (::rename(temp.c_str(), target.c_str()) != 0) throw_io("Cannot write", target, errno);
-      temp.clear();
+      ::futimens(temp.file().fd(), times);
+      temp.publish();
     }
     ++done;
   }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "zip/records/zip_text.h"
+
 namespace orv::zip::engine {
 
 uint32_t dos_time_from_unix(std::time_t t) {
@@ -64,11 +66,22 @@ EndRecord find_end_record(const ArchiveSource& src) {
       uint8_t loc[20];
       src.read_at(end.position - 20, loc, sizeof loc);
       if (get32(loc) == kZip64LocatorSig) {
-        const uint64_t z64 = get64(loc + 8);
-        if (z64 > end.position || end.position - z64 < 56) throw FormatError("Zip64 end record offset out of range");
+        // The locator's offset counts from the archive's start; with data in front of the
+        // archive (a script or program stub) the record lies that much further, right before
+        // the locator.
+        uint64_t z64 = get64(loc + 8);
         uint8_t rec[56];
-        src.read_at(z64, rec, sizeof rec);
-        if (get32(rec) != kZip64EndSig) throw FormatError("Zip64 end record signature is wrong");
+        bool found = false;
+        if (z64 <= end.position && end.position - z64 >= 56) {
+          src.read_at(z64, rec, sizeof rec);
+          found = get32(rec) == kZip64EndSig;
+        }
+        if (!found && end.position >= 20 + 56) {
+          z64 = end.position - 20 - 56;
+          src.read_at(z64, rec, sizeof rec);
+          found = get32(rec) == kZip64EndSig;
+        }
+        if (!found) throw FormatError("no Zip64 end record where its locator points");
         end.zip64 = true;
         end.zip64_position = z64;
         end.entries = get64(rec + 32);
@@ -93,7 +106,7 @@ void apply_extra(CentralEntry& e, bool usize32_full, bool csize32_full, bool off
     if (id == kZip64ExtraId) {
       size_t at = 0;
       auto take = [&](uint64_t& field) {
-        if (at + 8 > len) throw FormatError("Zip64 extra field too short for entry " + e.name);
+        if (at + 8 > len) throw FormatError("Zip64 extra field too short for entry " + e.text_name);
         field = get64(d + at);
         at += 8;
       };
@@ -147,15 +160,16 @@ CentralDirectory read_central_directory(const ArchiveSource& src) {
     const uint32_t offset = get32(h + 42);
     if (cd.size() - at - 46 < name_len + extra_len + comment_len) throw FormatError("central header runs past the directory");
     e.name.assign(reinterpret_cast<const char*>(h + 46), name_len);
+    e.text_name = records::EntryName(e.name, e.flags, e.made_by);
     e.extra.assign(reinterpret_cast<const char*>(h + 46 + name_len), extra_len);
     e.compressed_size = csize;
     e.uncompressed_size = usize;
     e.local_offset = offset;
     apply_extra(e, usize == kMax32, csize == kMax32, offset == kMax32);
-    if (disk != 0 && disk != kMax16) throw FormatError("entry on another disk: " + e.name);
-    if (e.local_offset > end.cd_offset) throw FormatError("local header offset out of range for " + e.name);
+    if (disk != 0 && disk != kMax16) throw FormatError("entry on another disk: " + e.text_name);
+    if (e.local_offset > end.cd_offset) throw FormatError("local header offset out of range for " + e.text_name);
     e.local_offset += shift;
-    if (e.compressed_size > cd_start - e.local_offset) throw FormatError("compressed size out of range for " + e.name);
+    if (e.compressed_size > cd_start - e.local_offset) throw FormatError("compressed size out of range for " + e.text_name);
     dir.entries.push_back(std::move(e));
     at += 46 + name_len + extra_len + comment_len;
   }
@@ -164,12 +178,30 @@ CentralDirectory read_central_directory(const ArchiveSource& src) {
 
 uint64_t local_data_offset(const ArchiveSource& src, const CentralEntry& e) {
   uint8_t h[30];
-  if (e.local_offset > src.size() || src.size() - e.local_offset < 30) throw FormatError("local header out of range for " + e.name);
+  if (e.local_offset > src.size() || src.size() - e.local_offset < 30) throw FormatError("local header out of range for " + e.text_name);
   src.read_at(e.local_offset, h, sizeof h);
-  if (get32(h) != kLocalSig) throw FormatError("local header signature is wrong for " + e.name);
+  if (get32(h) != kLocalSig) throw FormatError("local header signature is wrong for " + e.text_name);
   const uint64_t data = e.local_offset + 30 + get16(h + 26) + get16(h + 28);
-  if (data > src.size() || src.size() - data < e.compressed_size) throw FormatError("entry data runs past the archive: " + e.name);
+  if (data > src.size() || src.size() - data < e.compressed_size) throw FormatError("entry data runs past the archive: " + e.text_name);
   return data;
+}
+
+void check_entries_apart(const ArchiveSource& src, const std::vector<CentralEntry>& entries) {
+  struct Span {
+    uint64_t start, end;
+    const CentralEntry* entry;
+  };
+  std::vector<Span> spans;
+  spans.reserve(entries.size());
+  for (const CentralEntry& e : entries) spans.push_back({e.local_offset, local_data_offset(src, e) + e.compressed_size, &e});
+  std::stable_sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.start < b.start; });
+  const Span* reach = nullptr;  // the span reaching furthest so far
+  for (const Span& s : spans) {
+    if (reach != nullptr && s.start < reach->end)
+      throw FormatError("entries " + reach->entry->text_name + " and " + s.entry->text_name +
+                        " overlap in the archive (possible zip bomb)");
+    if (reach == nullptr || s.end > reach->end) reach = &s;
+  }
 }
 
 }  // namespace orv::zip::engine

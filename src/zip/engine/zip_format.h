@@ -57,6 +57,7 @@ class FormatError : public std::runtime_error {
 // One central-directory entry with the Zip64 values already folded in.
 struct CentralEntry {
   std::string name;           // raw bytes as stored
+  std::string text_name;      // UTF-8, as the listing shows it (zip/records/zip_text.h)
   uint16_t made_by = 0;
   uint16_t version_needed = 0;
   uint16_t flags = 0;
@@ -96,5 +97,9 @@ CentralDirectory read_central_directory(const ArchiveSource& source);
 
 // Offset of the entry's data: past the local header, its name and its extra field.
 uint64_t local_data_offset(const ArchiveSource& source, const CentralEntry& entry);
+
+// Refuses an archive whose entries share bytes: a local header inside another entry's header or
+// data, or two entries over the same data (the overlapping-entry bomb). Reads every local header.
+void check_entries_apart(const ArchiveSource& source, const std::vector<CentralEntry>& entries);
 
 }  // namespace orv::zip::engine

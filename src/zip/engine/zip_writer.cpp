@@ -1,6 +1,7 @@
 #include "zip/engine/zip_writer.h"
 
 #include "zip/engine/chunk_table.h"
+#include "zip/records/zip_text.h"
 
 #include "platform/file_write.h"
 
@@ -69,27 +70,24 @@ std::string without_zip64(const std::string& extra) {
 
 }  // namespace
 
-ZipWriter::ZipWriter(const std::string& final_path, Session& session, int zip_level)
-    : final_path_(final_path), session_(session), zip_level_(zip_level) {
-  std::string pattern = final_path + ".ze-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
-  if (fd < 0) throw_io("Cannot create a temporary file beside", final_path, errno);
-  temp_path_ = buf.data();
+namespace {
+
+unsigned archive_mode() {
   const mode_t mask = ::umask(0);
   ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);  // mkostemp makes 0600; an archive gets the usual mode
-  ::close(fd);
-  out_ = File(temp_path_, O_WRONLY | O_TRUNC);
+  return 0666 & ~mask;  // an archive gets the usual mode
 }
 
-ZipWriter::~ZipWriter() {
-  if (!committed_) {
-    out_ = File();
-    ::unlink(temp_path_.c_str());
-  }
-}
+}  // namespace
+
+ZipWriter::ZipWriter(const std::string& final_path, Session& session, int zip_level)
+    : final_path_(final_path),
+      temp_((sweep_orphans(final_path), final_path), archive_mode()),
+      out_(temp_.file()),
+      session_(session),
+      zip_level_(zip_level) {}
+
+ZipWriter::~ZipWriter() = default;
 
 void ZipWriter::write(const void* data, size_t n) {
   out_.write_all(data, n);
@@ -164,7 +162,9 @@ void ZipWriter::add_file(const NewEntry& ne) {
   CentralEntry e;
   e.name = ne.name;
   e.made_by = kMadeByUnix;
-  e.flags = non_ascii(ne.name) ? 0x0800 : 0;
+  // Flagged UTF-8 only when it is: a Linux name can hold any bytes, and a false flag makes
+  // readers refuse the archive. Other names go unflagged, as Info-ZIP stores them.
+  e.flags = non_ascii(ne.name) && records::IsValidUtf8(ne.name) ? 0x0800 : 0;
   e.method = (ne.store || size == 0 || zip_level_ == 0) ? 0 : 8;
   e.dos_time = dos_time_from_unix(static_cast<std::time_t>(ne.mtime));
   e.external_attr = (ne.mode & 0xFFFFu) << 16;
@@ -320,9 +320,7 @@ void ZipWriter::commit(const std::string& comment) {
   w.raw(text);
   write(w.bytes().data(), w.bytes().size());
   out_.sync();
-  out_.close();
-  if (platform::io::rename(temp_path_.c_str(), final_path_.c_str()) != 0) throw_io("Cannot rename the archive to", final_path_, errno);
-  committed_ = true;
+  temp_.publish();
   sync_folder(folder_of(final_path_));
 }
 

@@ -1,7 +1,8 @@
 // Writing one archive: local headers, entry data (stored or deflated in chunks), the central
 // directory and the end records, with Zip64 records exactly where a size, offset or count needs
-// them. The archive goes to a temporary file beside the final name and replaces it only when
-// complete and flushed.
+// them. The archive goes to a temporary file beside the final name (unnamed where the file system
+// allows) and replaces it only when complete and flushed; temporary files that killed writers
+// left beside the same name are removed first.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,8 @@ class ZipWriter {
   // Creates the temporary file beside final_path.
   ZipWriter(const std::string& final_path, Session& session, int zip_level);
   ~ZipWriter();  // removes the temporary file unless committed
+  ZipWriter(const ZipWriter&) = delete;
+  ZipWriter& operator=(const ZipWriter&) = delete;
 
   // Copies an entry of an existing archive unchanged (compressed data as is).
   void copy_entry(const ArchiveSource& from, const CentralEntry& entry);
@@ -44,15 +47,14 @@ class ZipWriter {
   void write_local_header(const CentralEntry& e, bool zip64_sizes);
 
   std::string final_path_;
-  std::string temp_path_;
-  File out_;
+  TempFile temp_;
+  File& out_;
   Session& session_;
   int zip_level_;
   uint64_t offset_ = 0;
   std::vector<CentralEntry> central_;
   std::unique_ptr<ChunkDeflater> deflater_;
   std::vector<DeflateChunk> chunks_;
-  bool committed_ = false;
 };
 
 }  // namespace orv::zip::engine

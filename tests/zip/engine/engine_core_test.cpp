@@ -6,7 +6,15 @@
 #include <cstring>
 #include <random>
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
 #include "zip/engine/chunk_deflater.h"
+#include "zip/engine/file_io.h"
 #include "zip/engine/safe_name.h"
 #include "zip/engine/zip_format.h"
 
@@ -196,6 +204,51 @@ TEST(DosTime, RoundTripsLocalTimeAndClampsOldDates) {
   const std::time_t t = std::mktime(&tm);
   EXPECT_EQ(unix_time_from_dos(dos_time_from_unix(t)), t);
   EXPECT_EQ(dos_time_from_unix(0), 0x00210000u);  // 1970 -> 1980-01-01 00:00
+}
+
+// Where the file system has no unnamed files, the temporary file has a name: held while its
+// writer lives, removed by the next sweep once the writer is gone without cleaning up.
+TEST(TempFile, NamedFileIsHeldWhileItsWriterLivesAndSweptAfter) {
+  char folder_template[] = "/tmp/orv-tempfile-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder_template), nullptr);
+  const std::filesystem::path folder = folder_template;
+  const std::string final_path = (folder / "a.zip").string();
+  {
+    TempFile t(final_path, 0640, false);
+    ASSERT_FALSE(t.anonymous());
+    ASSERT_EQ(t.temp_path().rfind(final_path + ".ze-", 0), 0u) << t.temp_path();
+    EXPECT_TRUE(std::filesystem::exists(t.temp_path()));
+    EXPECT_EQ(sweep_orphans(final_path), 0) << "a live writer's file stays";
+    t.file().write_all("data", 4);
+    t.publish();
+    EXPECT_FALSE(std::filesystem::exists(t.temp_path()));
+  }
+  EXPECT_EQ(std::filesystem::status(final_path).permissions(), std::filesystem::perms(0640));
+  // A writer that dies without cleaning up.
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    auto* t = new TempFile(final_path, 0644, false);  // never destroyed
+    ::_exit(t->temp_path().empty() ? 1 : 0);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 2);
+  EXPECT_EQ(sweep_orphans(final_path), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1);
+
+  // An unnamed one leaves nothing behind at all, published or not.
+  {
+    TempFile t(final_path, 0644);
+    if (t.anonymous()) {
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), std::filesystem::directory_iterator()), 1);
+    }
+    t.file().write_all("new", 3);
+  }
+  std::ifstream in(final_path);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(text, "data") << "an unpublished file never replaces the final one";
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
