@@ -13,6 +13,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # outside tools our tests check the output with, and ODBC drivers
   sqlite3 unixodbc odbcinst libsqliteodbc tdsodbc
+  freetds-bin
   zip unzip p7zip-full xorriso genisoimage libarchive-tools python3 attr
   libpython3.11-testsuite
   # the Debian package (scripts/package.sh) and its checks

@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <mutex>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include "platform/file_write.h"
 #include "platform/paths.h"
@@ -19,6 +21,7 @@
 #include "server/db_lock.h"
 #include "server/parser.h"
 #include "server/sha256.h"
+#include "server/sql_errors.h"
 #include "server/sqlite_util.h"
 
 namespace orv::server {
@@ -234,8 +237,12 @@ class Session : public dal::Connection {
   }
 
   void enter(const std::string& name);
+  std::vector<EngineMessage> take_messages() { return std::exchange(messages_, {}); }
+  // ATTENTION of a TDS client: the same as cancel().
+  void interrupt() { (void)cancel(); }
 
  private:
+  void note(int number, std::string text) { messages_.push_back(EngineMessage{number, std::move(text)}); }
   void leave() {
     std::lock_guard lock(db_mutex_);
     db_.close();
@@ -264,6 +271,8 @@ class Session : public dal::Connection {
   ResultSet drop_database(const std::string& name);
   ResultSet passthrough(const std::string& sql, const std::vector<dal::Param>& params);
   std::vector<BackupSet> read_sets(const std::string& disk, const std::string& what);
+  void note_processed(const std::string& database, const std::string& file, std::int64_t pages);
+  void note_finished(const std::string& what, std::int64_t pages, std::chrono::steady_clock::time_point started);
   void need_user_table(const std::string& table);
 
   std::shared_ptr<Engine::Impl> e_;
@@ -272,8 +281,9 @@ class Session : public dal::Connection {
   SqliteDb db_;
   DbLock lock_;
   int busy_ms_ = 600000;
-  std::atomic<bool> cancel_{false};  // set by cancel(); cleared when a statement starts
-  std::mutex db_mutex_;              // guards db_ against cancel() from another thread
+  std::atomic<bool> cancel_{false};      // set by cancel(); cleared when a statement starts
+  std::vector<EngineMessage> messages_;  // informational messages of the current statement
+  std::mutex db_mutex_;                  // guards db_ against cancel() from another thread
 };
 
 void Session::enter(const std::string& name) {
@@ -315,6 +325,7 @@ void Session::enter(const std::string& name) {
 
 ResultSet Session::execute(std::string_view sql, const std::vector<dal::Param>& params) {
   cancel_ = false;
+  messages_.clear();
   Statement st;
   try {
     st = parse_statement(sql);
@@ -496,6 +507,10 @@ ResultSet Session::backup(const stmt::Backup& b) {
   files[0].fd = fd;
   files[1].entry = BackupFile{info->log_logical, info->log_physical, 'L', 0, 0, 0};
   for (auto& f : files) f.cancel = &cancel_;
+  const auto data_pages = static_cast<std::int64_t>((st.st_size + 8191) / 8192);
+  const auto started = std::chrono::steady_clock::now();
+  note_processed(info->name, info->data_logical, data_pages);
+  note_processed(info->name, info->log_logical, 0);
   try {
     append_backup_set(disk, header, files, b.init);
   } catch (const BackupFormatError&) {
@@ -506,7 +521,22 @@ ResultSet Session::backup(const stmt::Backup& b) {
     raise(3201, "Cannot open backup device '" + b.disk + "'. " + os_error(err.code().value()) + end);
   }
   reader.exec("COMMIT");
+  note_finished("BACKUP DATABASE", data_pages, started);
   return {};
+}
+
+void Session::note_processed(const std::string& database, const std::string& file, std::int64_t pages) {
+  note(4035, "Processed " + std::to_string(pages) + " pages for database '" + database + "', file '" + file +
+                 "' on file 1.");
+}
+
+void Session::note_finished(const std::string& what, std::int64_t pages, std::chrono::steady_clock::time_point started) {
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  double rate = seconds > 0 ? static_cast<double>(pages) * 8192.0 / 1048576.0 / seconds : 0.0;
+  char buf[160];
+  std::snprintf(buf, sizeof buf, " successfully processed %lld pages in %.3f seconds (%.3f MB/sec).",
+                static_cast<long long>(pages), seconds, rate);
+  note(3014, what + buf);
 }
 
 std::vector<BackupSet> Session::read_sets(const std::string& disk, const std::string& what) {
@@ -597,6 +627,11 @@ ResultSet Session::restore(const stmt::Restore& r) {
                     "' may be incorrect." + end);
 
   auto existing = e_->find_db(r.database);
+  if (existing && !r.replace && e_->options.modern)
+    raise(3159, "The tail of the log for the database \"" + existing->name +
+                    "\" has not been backed up. Use BACKUP LOG WITH NORECOVERY to backup the log if it contains work "
+                    "you do not want to lose. Use the WITH REPLACE or WITH STOPAT clause of the RESTORE statement to "
+                    "just overwrite the contents of the log." + end);
   if (existing && !r.replace && !same_name(existing->name, set.database_name))
     raise(3154, "The backup set holds a backup of a database other than the existing '" + existing->name +
                     "' database." + end);
@@ -618,6 +653,7 @@ ResultSet Session::restore(const stmt::Restore& r) {
   DbLock lock(e_->lock_file(r.database));
   if (!lock.try_lock(DbLock::Mode::Exclusive))
     raise(3101, "Exclusive access could not be obtained because the database is in use." + end);
+  const auto started = std::chrono::steady_clock::now();
 
   // The image goes to a temporary file beside its place and replaces the database only once
   // it is complete, checked and on disk: a damaged backup leaves the database as it was.
@@ -663,6 +699,10 @@ ResultSet Session::restore(const stmt::Restore& r) {
   fsync_folder(data_path.parent_path());
   e_->put_db(DbInfo{existing ? existing->name : r.database, data->logical_name, data->physical_name, log->logical_name,
                     log->physical_name, false});
+  const auto pages = static_cast<std::int64_t>((data->size + 8191) / 8192);
+  note_processed(existing ? existing->name : r.database, data->logical_name, pages);
+  note_processed(existing ? existing->name : r.database, log->logical_name, 0);
+  note_finished("RESTORE DATABASE", pages, started);
   return {};
 }
 
@@ -785,16 +825,18 @@ ResultSet Session::drop_database(const std::string& name) {
   return {};
 }
 
-ResultSet Session::passthrough(const std::string& sql, const std::vector<dal::Param>& params) {
+ResultSet Session::passthrough(const std::string& sql_text, const std::vector<dal::Param>& params) {
   if (!current_)
     raise(208, "Invalid object name: the master database holds no user tables. Name a database with USE first.");
+  const std::string sql = strip_national_prefix(sql_text);
   ResultSet result;
   const char* tail = sql.c_str();
   const char* const stop = sql.c_str() + sql.size();
   while (tail < stop) {
     sqlite3_stmt* raw = nullptr;
     const char* next = nullptr;
-    if (sqlite3_prepare_v2(db_.get(), tail, static_cast<int>(stop - tail), &raw, &next) != SQLITE_OK) db_.fail();
+    if (sqlite3_prepare_v2(db_.get(), tail, static_cast<int>(stop - tail), &raw, &next) != SQLITE_OK)
+      raise_sqlite_error(db_.get(), current_->name);
     tail = next;
     if (!raw) continue;  // blank or comment
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> st(raw, sqlite3_finalize);
@@ -831,7 +873,7 @@ ResultSet Session::passthrough(const std::string& sql, const std::vector<dal::Pa
     for (;;) {
       int rc = sqlite3_step(raw);
       if (rc == SQLITE_DONE) break;
-      if (rc != SQLITE_ROW) db_.fail();
+      if (rc != SQLITE_ROW) raise_sqlite_error(db_.get(), current_->name);
       std::vector<Value> row;
       for (int c = 0; c < columns; ++c) {
         switch (sqlite3_column_type(raw, c)) {
@@ -866,6 +908,15 @@ std::shared_ptr<Engine> Engine::open(const EngineOptions& options) {
 }
 
 const EngineOptions& Engine::options() const { return impl_->options; }
+
+std::vector<EngineMessage> take_messages(dal::Connection& session) {
+  auto* s = dynamic_cast<Session*>(&session);
+  return s ? s->take_messages() : std::vector<EngineMessage>{};
+}
+
+void interrupt(dal::Connection& session) {
+  if (auto* s = dynamic_cast<Session*>(&session)) s->interrupt();
+}
 
 std::unique_ptr<dal::Connection> Engine::connect(const LoginRequest& login) {
   std::string name = login.integrated ? platform::current_user_name() : login.user;

@@ -30,6 +30,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dal/driver.h"
 
@@ -66,6 +67,21 @@ class Engine {
   explicit Engine(std::shared_ptr<Impl> impl);
   std::shared_ptr<Impl> impl_;
 };
+
+// An informational message of a statement (severity 0-10), e.g. BACKUP's 4035 "Processed N
+// pages for database 'X', file 'Y' on file 1." and 3014 "BACKUP DATABASE successfully processed ...".
+struct EngineMessage {
+  int number = 0;
+  std::string text;
+};
+
+// The informational messages of the last statement executed on an engine session (also when it
+// failed after them), oldest first; taking them empties the list. Other connections: none.
+std::vector<EngineMessage> take_messages(dal::Connection& session);
+
+// Stops the statement running on an engine session, from any thread: it fails with SQLite's
+// "interrupted". No effect on other connections or when nothing runs.
+void interrupt(dal::Connection& session);
 
 // The file name part used for a database's files: the name with '/', '%', control
 // characters and a leading '.' percent-encoded.

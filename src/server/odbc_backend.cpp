@@ -21,10 +21,25 @@ std::string lower(std::string_view s) {
   return out;
 }
 
-// The diagnostic records of a handle, joined by line breaks.
+// A server's message without the "[vendor][SQL Server]" prefix the driver puts in front of it
+// ("[FreeTDS][SQL Server]Login failed ..."); the driver's and driver manager's own messages
+// keep theirs.
+std::string server_text(std::string text) {
+  const std::string tag = "[SQL Server]";
+  auto at = text.find(tag);
+  if (text.empty() || text.front() != '[' || at == std::string::npos) return text;
+  for (std::size_t i = 0; i < at; ++i)
+    if (text[i] == ' ' && text[i - 1] == ']') return text;  // the tag is inside the message
+  return text.substr(at + tag.size());
+}
+
+// The diagnostic records of a handle, joined by line breaks. A server sends informational
+// messages (SQLSTATE 01xxx, e.g. BACKUP's "Processed N pages ...") before an error: the error
+// number is that of the first error record, and the text holds the error records only.
 [[noreturn]] void raise_diag(SQLSMALLINT type, SQLHANDLE handle, const std::string& fallback) {
-  std::string text;
-  int native_first = 0;
+  std::string text, info_text;
+  int native_error = 0, native_info = 0;
+  bool have_error = false;
   for (SQLSMALLINT i = 1;; ++i) {
     SQLCHAR state[6] = {};
     SQLINTEGER native = 0;
@@ -32,11 +47,22 @@ std::string lower(std::string_view s) {
     SQLSMALLINT length = 0;
     SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, message, sizeof message, &length);
     if (!SQL_SUCCEEDED(rc)) break;
-    if (!text.empty()) text += "\n";
-    text += reinterpret_cast<const char*>(message);
-    if (i == 1) native_first = static_cast<int>(native);
+    std::string line = server_text(reinterpret_cast<const char*>(message));
+    bool info = state[0] == '0' && state[1] == '1';
+    std::string& into = info ? info_text : text;
+    if (!into.empty()) into += "\n";
+    into += line;
+    if (info && native_info == 0) native_info = static_cast<int>(native);
+    if (!info && !have_error) {
+      have_error = true;
+      native_error = static_cast<int>(native);
+    }
   }
-  throw dal::ProviderError(text.empty() ? fallback : text, native_first);
+  if (!have_error) {
+    text = info_text;
+    native_error = native_info;
+  }
+  throw dal::ProviderError(text.empty() ? fallback : text, native_error);
 }
 
 void check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what) {
@@ -239,19 +265,53 @@ std::string odbc_brace(std::string_view value) {
   return out + "}";
 }
 
+bool is_freetds(const std::vector<std::pair<std::string, std::string>>& configured) {
+  for (const auto& [k, v] : configured)
+    if (lower(k) == "driver") return lower(v).find("tds") != std::string::npos;
+  return false;
+}
+
+namespace {
+
+bool ascii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// "key=value;" as the driver reads it back to the value as typed. FreeTDS (1.3) ends a braced
+// value at "};" and keeps a doubled "}" doubled: a value without ";" goes unbraced, any other
+// braced without doubling; a value it cannot carry is refused here rather than sent changed.
+std::string keyword(const std::string& key, std::string_view value, bool freetds) {
+  if (!freetds) return key + "=" + odbc_brace(value) + ";";
+  bool plain = value.find(';') == std::string_view::npos && (value.empty() || (value.front() != '{' &&
+                                                                                value.front() != ' ' && value.back() != ' '));
+  if (plain) return key + "=" + std::string(value) + ";";
+  if (value.find("};") != std::string_view::npos || value.back() == '}')
+    throw dal::ProviderError("The " + key + " value cannot be passed to the FreeTDS driver: it holds \"}\" next to \";\".");
+  return key + "={" + std::string(value) + "};";
+}
+
+std::string initial_database(const dal::ConnectionString& oledb) {
+  return oledb.has("Initial Catalog") ? oledb.get("Initial Catalog") : oledb.get("Database");
+}
+
+}  // namespace
+
 std::string odbc_connection_string(const dal::ConnectionString& oledb,
                                    const std::vector<std::pair<std::string, std::string>>& configured) {
+  const bool freetds = is_freetds(configured);
   std::string out;
-  auto add = [&](const std::string& key, std::string_view value) {
-    out += key + "=" + odbc_brace(value) + ";";
-  };
+  auto add = [&](const std::string& key, std::string_view value) { out += keyword(key, value, freetds); };
   // The configured keywords are the operator's own ODBC syntax and go as written; every value
-  // that comes from the tool's connection string is braced.
-  std::string database = oledb.has("Initial Catalog") ? oledb.get("Initial Catalog") : oledb.get("Database");
+  // that comes from the tool's connection string is quoted for the driver.
+  std::string database = initial_database(oledb);
+  bool charset = false;
   for (const auto& [k, v] : configured) {
     if (!database.empty() && lower(k) == "database") continue;  // the string's database wins
+    charset |= lower(k) == "clientcharset";
     out += k + "=" + v + ";";
   }
+  // FreeTDS converts names and paths to the server's code page without it.
+  if (freetds && !charset) out += "ClientCharset=UTF-8;";
   std::string integrated = lower(oledb.get("Integrated Security"));
   if (integrated == "sspi" || integrated == "true" || integrated == "yes") {
     add("Trusted_Connection", "Yes");
@@ -259,12 +319,32 @@ std::string odbc_connection_string(const dal::ConnectionString& oledb,
     add("UID", oledb.get("User ID"));
     if (oledb.has("Password")) add("PWD", oledb.get("Password"));
   }
-  if (!database.empty()) add("Database", database);
+  if (!database.empty() && odbc_database_after_login(oledb, configured).empty()) add("Database", database);
   return out;
 }
 
-std::unique_ptr<dal::Connection> odbc_connect(const std::string& odbc_string, const dal::ConnectOptions& options) {
-  return std::make_unique<OdbcConnection>(odbc_string, options);
+std::string odbc_database_after_login(const dal::ConnectionString& oledb,
+                                      const std::vector<std::pair<std::string, std::string>>& configured) {
+  // FreeTDS garbles a non-ASCII database of the login packet even with ClientCharset=UTF-8;
+  // a USE after the login carries it intact.
+  std::string database = initial_database(oledb);
+  return is_freetds(configured) && !ascii(database) ? database : std::string();
+}
+
+std::unique_ptr<dal::Connection> odbc_connect(const std::string& odbc_string, const dal::ConnectOptions& options,
+                                              const std::string& use_database) {
+  auto c = std::make_unique<OdbcConnection>(odbc_string, options);
+  if (!use_database.empty()) {
+    std::string use = "USE [";
+    for (char ch : use_database) use += ch == ']' ? std::string("]]") : std::string(1, ch);
+    try {
+      c->execute(use + "]", {});
+    } catch (const dal::ProviderError&) {
+      throw dal::ProviderError("Cannot open database '" + use_database + "' requested by the login. The login failed.",
+                               4060);
+    }
+  }
+  return c;
 }
 
 }  // namespace orv::server

@@ -34,7 +34,7 @@ class ServerDriver : public dal::Driver {
     auto config = load_server_config();
     if (!config || !names_this_machine(cs.get("Data Source"))) throw dal::ProviderError(kNoServer, 17);
     if (config->backend == ServerConfig::Backend::Odbc) {
-      auto c = odbc_connect(odbc_connection_string(cs, config->odbc), options);
+      auto c = odbc_connect(odbc_connection_string(cs, config->odbc), options, odbc_database_after_login(cs, config->odbc));
       return c;
     }
     EngineOptions eo;

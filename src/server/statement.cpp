@@ -20,7 +20,8 @@ std::string doubled(std::string_view text, char open, char close) {
 
 std::string quote_identifier(std::string_view name) { return doubled(name, '[', ']'); }
 
-std::string quote_literal(std::string_view text) { return doubled(text, '\'', '\''); }
+// N'...': a server converts a plain literal to its code page, which loses names outside it.
+std::string quote_literal(std::string_view text) { return "N" + doubled(text, '\'', '\''); }
 
 std::string backup_statement(std::string_view database, std::string_view file) {
   return "Backup database " + quote_identifier(database) + " to Disk=" + quote_literal(file);
@@ -35,7 +36,9 @@ std::string restore_filelistonly_statement(std::string_view file) {
 }
 
 std::string restore_statement(std::string_view database, std::string_view file) {
-  return "Restore database " + quote_identifier(database) + " From Disk=" + quote_literal(file);
+  // The operator has confirmed that the restore replaces the database (SQL Server refuses it
+  // otherwise with 3159 when the log tail was not backed up).
+  return "Restore database " + quote_identifier(database) + " From Disk=" + quote_literal(file) + " WITH REPLACE";
 }
 
 std::string use_statement(std::string_view database) { return "USE " + quote_identifier(database); }

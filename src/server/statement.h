@@ -3,7 +3,7 @@
 // Database, table and file names come from the operator, the settings database or the server
 // itself and may hold spaces, quotes or brackets. Every function here quotes them the way
 // SQL Server reads them back: identifiers as [name] with "]" doubled, string literals as
-// 'text' with "'" doubled. The local server engine (engine.h) parses both forms the same way.
+// N'text' with "'" doubled. The local server engine (engine.h) parses both forms the same way.
 // Every caller that sends a statement to the server builds it here.
 //
 // Pure functions, no state; safe from any thread. Nothing here throws except std::bad_alloc.
@@ -16,16 +16,16 @@ namespace orv::server {
 
 // [name] with every "]" doubled: "a]b" -> "[a]]b]".
 std::string quote_identifier(std::string_view name);
-// 'text' with every "'" doubled: "O'Neil" -> "'O''Neil'".
+// N'text' with every "'" doubled: "O'Neil" -> "N'O''Neil'".
 std::string quote_literal(std::string_view text);
 
-// "Backup database [db] to Disk='file'" (no WITH clause: appends a backup set to an existing file).
+// "Backup database [db] to Disk=N'file'" (no WITH clause: appends a backup set to an existing file).
 std::string backup_statement(std::string_view database, std::string_view file);
 // "RESTORE HEADERONLY" line break "FROM DISK='file'".
 std::string restore_headeronly_statement(std::string_view file);
 // "RESTORE FILELISTONLY" line break "FROM DISK='file'".
 std::string restore_filelistonly_statement(std::string_view file);
-// "Restore database [db] From Disk='file'".
+// "Restore database [db] From Disk=N'file' WITH REPLACE".
 std::string restore_statement(std::string_view database, std::string_view file);
 // "USE [db]".
 std::string use_statement(std::string_view database);

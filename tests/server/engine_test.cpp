@@ -263,7 +263,7 @@ TEST_F(EngineTest, CatalogueAndProbeResultColumns) {
   for (const auto& row : t.rows) kinds.push_back(std::get<std::string>(row[3]) + ":" + std::get<std::string>(row[2]));
   EXPECT_EQ(kinds, (std::vector<std::string>{"SYSTEM TABLE:sqlite_master", "TABLE:Order Lines", "VIEW:Expensive"}));
   EXPECT_SERVER_ERROR(run(*c, "USE Nowhere"), "Could not locate entry in sysdatabases for database 'Nowhere'");
-  EXPECT_SERVER_ERROR(run(*c, "SELECT * FROM missing_table"), "no such table: missing_table");
+  EXPECT_SERVER_ERROR(run(*c, "SELECT * FROM missing_table"), "Invalid object name 'missing_table'.");
   EXPECT_SERVER_ERROR(run(*c, backup_statement("Nowhere", "/tmp/x.Dat")), "BACKUP DATABASE is terminating abnormally");
   EXPECT_SERVER_ERROR(run(*c, backup_statement("Cat", (env.work() / "no" / "dir" / "x.Dat").string())),
                       "Cannot open backup device");
@@ -383,7 +383,7 @@ TEST_F(EngineTest, RestoreUnderRecordedPathsIntoAFreshServer) {
   // A restore never writes over a file that belongs to no database unless told to.
   run(*c, "DROP DATABASE Moved");
   orv::test::write_file(physical, "precious");
-  EXPECT_SERVER_ERROR(run(*c, restore_statement("Moved", bak)), "WITH REPLACE");
+  EXPECT_SERVER_ERROR(run(*c, "Restore database Moved From Disk=" + quote_literal(bak)), "WITH REPLACE");
   EXPECT_EQ(orv::test::read_file(physical), "precious");
 }
 

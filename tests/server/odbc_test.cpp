@@ -53,21 +53,22 @@ class OdbcTest : public ::testing::Test {
   std::string db, other;
 };
 
-TEST(OdbcString, EveryValueBracedAndClosingBracesDoubled) {
+TEST(OdbcString, EveryValueQuotedAsTheDriverReadsItBack) {
   dal::ConnectionString login(
       "Provider=SQLOLEDB.1;Password=\"p;w}d\";Persist Security Info=False;User ID=sa;Data Source=(local)");
   EXPECT_EQ(login.get("Password"), "p;w}d");
   EXPECT_EQ(odbc_connection_string(login, {{"Driver", "FreeTDS"}, {"Server", "127.0.0.1"}}),
-            "Driver=FreeTDS;Server=127.0.0.1;UID={sa};PWD={p;w}}d};");
+            "Driver=FreeTDS;Server=127.0.0.1;ClientCharset=UTF-8;UID=sa;PWD={p;w}d};");
+  EXPECT_EQ(odbc_connection_string(login, {{"Driver", "SQLite3"}}), "Driver=SQLite3;UID={sa};PWD={p;w}}d};");
   dal::ConnectionString windows(
       "Provider=SQLOLEDB.1;Integrated Security=SSPI;Persist Security Info=False;Data Source=(local)");
-  EXPECT_EQ(odbc_connection_string(windows, {{"Driver", "FreeTDS"}}), "Driver=FreeTDS;Trusted_Connection={Yes};");
+  EXPECT_EQ(odbc_connection_string(windows, {{"Driver", "FreeTDS"}}), "Driver=FreeTDS;ClientCharset=UTF-8;Trusted_Connection=Yes;");
   dal::ConnectionString plain("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=;Data Source=(local)");
   EXPECT_EQ(odbc_connection_string(plain, {}), "UID={};");
   // An Initial Catalog replaces a configured default database.
   dal::ConnectionString catalog("Provider=SQLOLEDB.1;Integrated Security=SSPI;Initial Catalog=Sales;Data Source=(local)");
   EXPECT_EQ(odbc_connection_string(catalog, {{"Driver", "FreeTDS"}, {"DATABASE", "master"}}),
-            "Driver=FreeTDS;Trusted_Connection={Yes};Database={Sales};");
+            "Driver=FreeTDS;ClientCharset=UTF-8;Trusted_Connection=Yes;Database=Sales;");
 }
 
 TEST_F(OdbcTest, ConnectExecuteFetchAndErrorsThroughTheProvider) {

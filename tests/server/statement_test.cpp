@@ -12,10 +12,10 @@ const char* const kNames[] = {"plain", "with space", "O'Neil", "a]b", "[x]", "se
 TEST(StatementBuilder, QuotesIdentifiersAndLiterals) {
   EXPECT_EQ(quote_identifier("a]b"), "[a]]b]");
   EXPECT_EQ(quote_identifier("[x]"), "[[x]]]");
-  EXPECT_EQ(quote_literal("O'Neil"), "'O''Neil'");
-  EXPECT_EQ(quote_literal(""), "''");
-  EXPECT_EQ(backup_statement("my db", "/w/my db.Dat"), "Backup database [my db] to Disk='/w/my db.Dat'");
-  EXPECT_EQ(restore_headeronly_statement("/w/a'b.Dat"), "RESTORE HEADERONLY\nFROM DISK='/w/a''b.Dat'");
+  EXPECT_EQ(quote_literal("O'Neil"), "N'O''Neil'");
+  EXPECT_EQ(quote_literal(""), "N''");
+  EXPECT_EQ(backup_statement("my db", "/w/my db.Dat"), "Backup database [my db] to Disk=N'/w/my db.Dat'");
+  EXPECT_EQ(restore_headeronly_statement("/w/a'b.Dat"), "RESTORE HEADERONLY\nFROM DISK=N'/w/a''b.Dat'");
   EXPECT_EQ(checktable_repair_statement("t]1"), "DBCC CHECKTABLE([t]]1],REPAIR_REBUILD)");
 }
 
