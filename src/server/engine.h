@@ -67,8 +67,4 @@ class Engine {
   std::shared_ptr<Impl> impl_;
 };
 
-// The file name part used for a database's files: the name with '/', '%', control
-// characters and a leading '.' percent-encoded.
-std::string database_file_stem(const std::string& name);
-
 }  // namespace orv::server
