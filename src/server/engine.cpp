@@ -15,6 +15,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/file_names.h"
 #include "platform/file_write.h"
 #include "platform/paths.h"
 #include "server/backup_format.h"
@@ -76,21 +77,6 @@ struct DbInfo {
 
 }  // namespace
 
-std::string database_file_stem(const std::string& name) {
-  std::string out;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(name[i]);
-    if (c == '/' || c == '%' || c == '\\' || c < 0x20 || c == 0x7f || (i == 0 && c == '.')) {
-      char buf[4];
-      std::snprintf(buf, sizeof buf, "%%%02X", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 struct Engine::Impl {
   EngineOptions options;
   std::mutex mutex;  // guards the catalog handle
@@ -101,7 +87,7 @@ struct Engine::Impl {
   fs::path lock_folder() const { return options.root / "locks"; }
   fs::path backup_folder() const { return options.root / "backup"; }
   fs::path lock_file(const std::string& name) const {
-    return lock_folder() / (database_file_stem(lower(name)) + ".lock");
+    return lock_folder() / (platform::file_stem_of_name(lower(name)) + ".lock");
   }
 
   void init() {
@@ -795,7 +781,7 @@ ResultSet Session::create_database(const std::string& name) {
   if (is_master(name) || e_->find_db(name)) raise(1801, "Database '" + name + "' already exists.");
   DbLock lock(e_->lock_file(name));
   if (!lock.try_lock(DbLock::Mode::Exclusive)) raise(1801, "Database '" + name + "' already exists.");
-  fs::path data = e_->data_folder() / (database_file_stem(name) + ".sqlite");
+  fs::path data = e_->data_folder() / (platform::file_stem_of_name(name) + ".sqlite");
   std::error_code ec;
   if (fs::exists(data, ec))
     raise(5170, "Cannot create file '" + data.string() + "' because it already exists.\nCREATE DATABASE failed.");

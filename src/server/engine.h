@@ -83,8 +83,4 @@ std::vector<EngineMessage> take_messages(dal::Connection& session);
 // "interrupted". No effect on other connections or when nothing runs.
 void interrupt(dal::Connection& session);
 
-// The file name part used for a database's files: the name with '/', '%', control
-// characters and a leading '.' percent-encoded.
-std::string database_file_stem(const std::string& name);
-
 }  // namespace orv::server

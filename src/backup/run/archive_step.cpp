@@ -125,7 +125,7 @@ zip::ZipDialogAnswer DialogsZipPort::ShowZipDialog(const zip::ZipDialogRequest& 
 
 int BackupRun::ZipBackupFile(const std::string& source_file, const std::string& name) {
   const std::string folder = WorkingFolderText();
-  const fs::path target = folder + name + ".zip";
+  const fs::path target = folder + BackupRun::ArchiveFileName(name);
   const fs::path temporary = folder + TemporaryArchiveName(name);
   zip_error_.clear();
   // A leftover of an interrupted step would be updated instead of replaced: start afresh.
@@ -152,7 +152,7 @@ int BackupRun::ZipBackupFile(const std::string& source_file, const std::string& 
   if (added == 1 && fs::is_regular_file(temporary, ec)) {
     fs::rename(temporary, target, ec);
     if (!ec) {
-      LastBackupFile = name + ".zip";
+      LastBackupFile = ArchiveFileName(name);
       return 1;
     }
     zip_error_ = "Cannot rename " + temporary.string() + " to " + target.string() + ": " + ec.message();

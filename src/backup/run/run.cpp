@@ -1,11 +1,17 @@
 // The backup run (BitBtn4Click) and its steps.
 #include "backup/run/run.h"
 
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
 #include "i18n/messages.h"
+#include "platform/file_names.h"
 #include "server/statement.h"
 #include "dal/datetime.h"
 #include "dal/sqlite_driver.h"
@@ -32,7 +38,70 @@ class Flag {
   bool& flag_;
 };
 
+std::string PidTag() { return std::to_string(static_cast<long long>(::getpid())); }
+
+bool ProcessAlive(long long pid) {
+  if (pid <= 0 || pid != static_cast<pid_t>(pid)) return false;
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+// The process id in a run's temporary name: ".<stem>.Dat.<pid>.part" or ".<stem>.zip.<pid>.part",
+// alone or followed by the writer's own suffix (".new-XXXXXX" of the local engine, ".ze-XXXXXX"
+// of the zip engine). The stem never starts with "."; the last tag in the name counts. -1 when
+// the name is none of these; an id too long for a number gives LLONG_MAX (no such process).
+long long TemporaryOwner(const std::string& bare) {
+  if (bare.size() < 2 || bare[0] != '.' || bare[1] == '.') return -1;
+  std::size_t at = bare.size();
+  while (at > 0) {
+    at = bare.rfind(".part", at - 1);
+    if (at == std::string::npos) break;
+    const std::size_t end = at + 5;
+    if (end != bare.size() && bare[end] != '.') continue;
+    std::size_t digits = at;
+    while (digits > 0 && bare[digits - 1] >= '0' && bare[digits - 1] <= '9') --digits;
+    // ".<stem>" (at least one byte of stem), ".Dat" or ".zip", ".", the digits.
+    if (digits == at || digits < 7 || bare[digits - 1] != '.') continue;
+    const std::string ext = bare.substr(digits - 5, 4);
+    if (ext != ".Dat" && ext != ".zip") continue;
+    const std::string number = bare.substr(digits, at - digits);
+    if (number.size() > 18) return LLONG_MAX;
+    return std::stoll(number);
+  }
+  return -1;
+}
+
 }  // namespace
+
+std::string BackupRun::BackupFileName(const std::string& name) { return platform::file_stem_of_name(name) + ".Dat"; }
+
+std::string BackupRun::ArchiveFileName(const std::string& name) { return platform::file_stem_of_name(name) + ".zip"; }
+
+std::string BackupRun::TemporaryBackupName(const std::string& name) {
+  return "." + BackupFileName(name) + "." + PidTag() + ".part";
+}
+
+std::string BackupRun::TemporaryArchiveName(const std::string& name) {
+  return "." + ArchiveFileName(name) + "." + PidTag() + ".part";
+}
+
+std::vector<std::string> BackupRun::SweepOrphans(const std::string& folder) {
+  std::vector<std::string> removed;
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  if (ec) return removed;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    const std::string bare = it->path().filename().string();
+    const long long pid = TemporaryOwner(bare);
+    if (pid < 0) continue;
+    std::error_code type_ec;
+    if (!it->is_regular_file(type_ec)) continue;
+    if (pid == static_cast<long long>(::getpid()) || ProcessAlive(pid)) continue;
+    std::error_code rm;
+    if (fs::remove(it->path(), rm)) removed.push_back(bare);
+  }
+  return removed;
+}
 
 BackupRun::BackupRun(Ports ports)
     : data_(*ports.data),
@@ -121,6 +190,7 @@ bool BackupRun::BackupDatabase(const std::string& name, const std::string& file)
       q.close();
       q.set_sql({server::backup_statement(name, temporary.string())});
       (void)q.exec_sql();
+      if (OnBackupWritten && fs::exists(temporary, ec)) OnBackupWritten(temporary.string());
       if (StopRequested())
         error = kStoppedText;
       else if (!fs::is_regular_file(temporary, ec))
@@ -193,6 +263,7 @@ void BackupRun::Run(bool list_ready) {
 
   const std::string folder = WorkingFolderText();
   if (!EnsureWorkingFolder(folder)) return;
+  (void)SweepOrphans(folder);
 
   // From here the final step runs whatever happens.
   try {
@@ -242,13 +313,13 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
   view_.SetLabel11(i18n::replace_placeholder(msg().Backup_To_Direct_Str, "<Directory>", folder));
   Repaint();
 
-  if (!BackupDatabase(name, folder + name + ".Dat")) {
+  if (!BackupDatabase(name, folder + BackupFileName(name))) {
     LastBackupFile.clear();
     stopped_ = last_error_ == kStoppedText;
     Log(entry, stopped_ ? RunOutcome::Stopped : RunOutcome::BackupFailed, last_error_);
     return;
   }
-  LastBackupFile = name + ".Dat";
+  LastBackupFile = BackupFileName(name);
 
   bool zip_failed = false;
   if (StopRequested()) {

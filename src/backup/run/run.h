@@ -18,9 +18,13 @@
 // handler does not catch is shown in the standard error box with its own text; the tool goes on.
 //
 // Chosen so that the grid never claims a backup that is not there:
+//   - the database name becomes a file name by platform/file_names.h: a name with "/", "\\", a
+//     leading "." or control characters still gives one file inside the working folder;
 //   - the server writes each backup to a temporary name in the working folder, renamed over the
 //     old "<name>.Dat" only when the statement succeeded; the archive likewise. A failed backup
-//     or zip never destroys the previous good file;
+//     or zip never destroys the previous good file and leaves no file it made;
+//   - the temporaries carry the process id; each run first removes those of processes that no
+//     longer run (a run killed in the middle leaves nothing behind for long);
 //   - a database whose backup statement failed is not zipped, recorded or queued;
 //   - a failed zip leaves "<name>.Dat" as the recorded last backup;
 //   - the run list grows as needed: every selected or due database runs (no 51-entry limit);
@@ -122,11 +126,26 @@ class BackupRun {
 
   std::vector<RunEntry> RunList;
   std::string LastBackupFile;
+  // Test seam: called with the temporary backup file once the server has written it, before
+  // it is verified and renamed (a test flips a byte or ends the process here).
+  std::function<void(const std::string& temporary)> OnBackupWritten;
   ZipArchiverProgress& ZipArchiver1Progress() { return progress_handler_; }
 
-  // The temporary names in the working folder while the server writes and the archiver packs.
-  static std::string TemporaryBackupName(const std::string& name) { return "." + name + ".Dat.part"; }
-  static std::string TemporaryArchiveName(const std::string& name) { return "." + name + ".zip.part"; }
+  // The files of a database in the working folder: the name made a file name by
+  // platform/file_names.h ("Sales" stays "Sales.Dat", "a/b" gives "a%2Fb.Dat"), so a name with
+  // path parts never reaches outside the folder.
+  static std::string BackupFileName(const std::string& name);
+  static std::string ArchiveFileName(const std::string& name);
+  // The temporary names while the server writes and the archiver packs, tagged with this
+  // process's id: ".<stem>.Dat.<pid>.part", ".<stem>.zip.<pid>.part". The writers' own
+  // temporaries beside them carry the same prefix.
+  static std::string TemporaryBackupName(const std::string& name);
+  static std::string TemporaryArchiveName(const std::string& name);
+  // Removes from `folder` the temporaries (and the writers' temporaries beside them) of
+  // processes that no longer run: what a killed run left behind. Those of live processes, this
+  // one included, stay. Returns the names removed; a file that cannot be removed is left for
+  // the next sweep.
+  static std::vector<std::string> SweepOrphans(const std::string& folder);
 
  private:
   // The run itself; throws what ends it (after the final step has run). A scheduled run fills
