@@ -64,6 +64,7 @@ TFileTree::Hooks TDiscBurner::TreeHooks() {
 
 bool TDiscBurner::ResetFileTree(int MaxFiles, int MaxDirs) {
   HeaderStream.clear();
+  ImportRefusals.clear();
   return Tree().ResetFileTree(MaxFiles, MaxDirs);
 }
 

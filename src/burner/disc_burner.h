@@ -124,7 +124,11 @@ class TDiscBurner : public scsi::TSCSIDevice {
   // write thread itself). The destructor waits too.
   void WaitForBurn();
   // Imports the tree of an earlier session (255: the last) into IntoDir (none: the root).
+  // Every part of that session it leaves out (a damaged or misplaced record, a name that
+  // cannot be kept, or the whole session when it cannot be read) is named in ImportRefusals,
+  // one line each; a blank disc leaves it empty.
   bool ImportSession(uint8_t SessionNo, TDEntry* IntoDir);
+  std::vector<std::string> ImportRefusals;
   // Fewest blocks queued when the writer came for one after priming, in the last burn
   // (-1 when the producer always had everything queued).
   int LowestCacheBlocks() const { return FLowestCacheBlocks.load(); }

@@ -96,8 +96,8 @@ void TDiscDirectoryReader::Log(const std::string& Message, uint8_t Type) {
 }
 
 void TDiscDirectoryReader::Refuse(const char* Format, const std::string& What) {
-  ++refused_;
-  Log(Formatted(Format, What), 4);
+  refusals_.push_back(Formatted(Format, What));
+  Log(refusals_.back(), 4);
 }
 
 bool TDiscDirectoryReader::ImportSessionAt(uint32_t Start, uint8_t SessionNo, TDEntry* IntoDir) {
@@ -200,10 +200,11 @@ bool TDiscDirectoryReader::ImportDir(uint32_t Extent, uint32_t Length, TDEntry* 
       const uint32_t id_len = DR::IdLength::Get(r);
       const uint8_t* id = r + DR::kIdentifier;
       if (id_len >= (Joliet ? 215u : 240u)) {
-        Log(std::string(kMsgImportNameTooLong) + "\n\r" +
-                std::string(reinterpret_cast<const char*>(id),
-                            std::min<uint32_t>(id_len, len - static_cast<uint32_t>(DR::kIdentifier))),
-            4);
+        const std::string raw(reinterpret_cast<const char*>(id),
+                              std::min<uint32_t>(id_len, len - static_cast<uint32_t>(DR::kIdentifier)));
+        Log(std::string(kMsgImportNameTooLong) + "\n\r" + raw, 4);
+        refusals_.push_back(std::string(kMsgImportNameTooLong) + " (" +
+                            (Joliet ? Ucs2BEToUtf8(id, raw.size() / 2) : raw) + ")");
         continue;
       }
       if (id_len == 0 || DR::kIdentifier + id_len > len) {
@@ -260,7 +261,9 @@ class TRecorderSectors : public TSectorSource {
 }  // namespace
 
 bool TDiscBurner::ImportSession(uint8_t SessionNo, TDEntry* IntoDir) {
+  ImportRefusals.clear();
   if (!IntoDir) IntoDir = Tree().Root();
+  // A blank disc has nothing to import: nothing is left out.
   const uint8_t last = GetLastSessionNumber();
   if (last == 0) return false;
   if (SessionNo == 255 || static_cast<int>(last) < static_cast<int8_t>(SessionNo)) SessionNo = last;
@@ -269,14 +272,17 @@ bool TDiscBurner::ImportSession(uint8_t SessionNo, TDEntry* IntoDir) {
   // A DVD-RAM is written from sector 0 by every burn: imported entries would point at data
   // that the new track overwrites.
   if (GetDiscType() == scsi::DT_DVDRAM) {
-    DoDebugMessage(">>> " + Formatted(kMsgImportDvdRam, SessionNo), 4);
+    ImportRefusals.push_back(Formatted(kMsgImportDvdRam, SessionNo));
+    DoDebugMessage(">>> " + ImportRefusals.back(), 4);
     return false;
   }
   std::array<uint8_t, 254> toc{};
   // Logical block addresses rather than minutes/seconds/frames, which cannot name DVD
   // sectors beyond 255 minutes.
   if (!ReadTOC(0, toc.data(), false, SessionNo, 254, 0)) {
-    DoDebugMessage(">>> " + std::string(kMsgImportError) + " # " + std::to_string(SessionNo), 4);
+    ImportRefusals.push_back(std::string(kMsgImportError) + " # " + std::to_string(SessionNo) + " [" + LastError() +
+                             "]");
+    DoDebugMessage(">>> " + ImportRefusals.back(), 4);
     return false;
   }
   const uint32_t start = bytes::load_be32(toc.data() + 8);
@@ -288,7 +294,10 @@ bool TDiscBurner::ImportSession(uint8_t SessionNo, TDEntry* IntoDir) {
   TFileTree::Hooks hooks = TreeHooks();
   TRecorderSectors sectors(*this);
   TDiscDirectoryReader reader(sectors, Tree(), hooks, end);
-  return reader.ImportSessionAt(start, SessionNo, IntoDir);
+  const bool found = reader.ImportSessionAt(start, SessionNo, IntoDir);
+  ImportRefusals = reader.Refusals();
+  if (!found) ImportRefusals.push_back(Formatted(kMsgImportNotFound, SessionNo));
+  return found;
 }
 
 }  // namespace orv::burner

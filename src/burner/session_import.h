@@ -19,6 +19,7 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "burner/file_tree.h"
 
@@ -57,8 +58,10 @@ class TDiscDirectoryReader {
   bool ImportJolietDir(uint32_t Extent, uint32_t Length, TDEntry* IntoDir);
   bool ImportISODir(uint32_t Extent, uint32_t Length, TDEntry* IntoDir);
 
-  // Records refused because they were damaged or pointed outside the disc.
-  int Refused() const { return refused_; }
+  // Records refused because they were damaged or pointed outside the disc, and the line
+  // naming each (what of the session the import leaves out).
+  int Refused() const { return static_cast<int>(refusals_.size()); }
+  const std::vector<std::string>& Refusals() const { return refusals_; }
 
   // Folders nested deeper than this are not imported.
   static constexpr int kMaxDepth = 255;
@@ -74,7 +77,7 @@ class TDiscDirectoryReader {
   const TFileTree::Hooks& hooks_;
   uint32_t disc_end_;
   std::set<uint32_t> visited_;  // directory extents already read
-  int refused_ = 0;
+  std::vector<std::string> refusals_;
 };
 
 // UCS-2 big-endian bytes to UTF-8 (unpaired surrogates become '_').

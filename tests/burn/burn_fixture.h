@@ -11,6 +11,8 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <sstream>
@@ -215,5 +217,26 @@ class BurnFixture : public ::testing::Test {
   std::string error_;
   std::vector<std::string> lines_;
 };
+
+// Points the Joliet directory record of `name` (in the image file, changed in place so the
+// recorder keeps its disc) at a sector far beyond the end of the disc. False when the name is
+// not found.
+inline bool DamageJolietRecord(const std::string& image, const std::string& name) {
+  std::string ucs2;
+  for (char c : name) {
+    ucs2 += '\0';
+    ucs2 += c;
+  }
+  std::fstream f(image, std::ios::in | std::ios::out | std::ios::binary);
+  std::string data((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  const size_t at = data.find(ucs2);
+  if (!f || at == std::string::npos || at < 33) return false;
+  const size_t extent = at - 33 + 2;  // the record's extent, both byte orders
+  const unsigned char both[8] = {0x3F, 0x42, 0x0F, 0x00, 0x00, 0x0F, 0x42, 0x3F};  // 999999
+  f.clear();
+  f.seekp(static_cast<std::streamoff>(extent));
+  f.write(reinterpret_cast<const char*>(both), sizeof both);
+  return static_cast<bool>(f);
+}
 
 }  // namespace orv::burner::test

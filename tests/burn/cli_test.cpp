@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "burn_fixture.h"
 #include "test_env.h"
 
 namespace {
@@ -79,3 +80,26 @@ TEST_F(DeviceCommand, MissingSourceAndBadUsage) {
 }
 
 }  // namespace
+
+TEST_F(DeviceCommand, DamagedImportIsRefusedUnlessPartialImportsAreAllowed) {
+  Configure("");
+  auto r = Burn(shell_quote(Source("one/Kept.dat", 5000, 'k')) + " " + shell_quote(Source("one/Damaged.dat", 7000, 'd')));
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  ASSERT_TRUE(orv::burner::test::DamageJolietRecord(image_.string(), "Damaged.dat"));
+  const auto before = fs::file_size(image_);
+  const std::string today = Source("two/Today.dat", 3000, 't');
+
+  r = Burn("--import 255 " + shell_quote(today));
+  EXPECT_EQ(r.exit_code, 3) << r.output;
+  EXPECT_NE(r.output.find("import: ERROR IMPORTING SESSION, \"\\Damaged.dat\" LIES OUTSIDE THE DISC"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("1 imported file would be left off; nothing written"), std::string::npos) << r.output;
+  EXPECT_EQ(r.output.find("session written"), std::string::npos) << r.output;
+  EXPECT_EQ(fs::file_size(image_), before) << "nothing written";
+
+  r = Burn("--import 255 --allow-partial-import " + shell_quote(today));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("Damaged.dat"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find(" files, 0 folders, 1 imported file left off"), std::string::npos) << r.output;
+}

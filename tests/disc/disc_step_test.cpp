@@ -291,6 +291,32 @@ TEST_F(DiscStepTest, SecondDiscStepWhileWritingIsRefused) {
   EXPECT_EQ(LogLines().size(), 1u);  // the first write succeeded
 }
 
+TEST_F(DiscStepTest, DamagedImportIsNamedAndTheWriteReportedPartial) {
+  Begin("CD-R");
+  view_.queue = {Source("Kept.zip", 5000, 11), Source("Damaged.zip", 7000, 12)};
+  step_->bBurnClick();
+  ASSERT_TRUE(WaitDone());
+  ASSERT_TRUE(burner::test::DamageJolietRecord(Image(), "Damaged.zip"));
+  values_.SessionImportNo = 255;
+  view_.queue = {Source("Today.zip", 3000, 13)};
+  step_->bBurnClick();
+  ASSERT_TRUE(WaitDone());
+  EXPECT_TRUE(DebugHas("CD_Write2"));
+  EXPECT_EQ(view_.status, PartialImportText(1));
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(std::string("\t") + kDiscImportedSession + "\t" + kDiscImportLeftOut +
+                          "\tERROR IMPORTING SESSION, \""),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[0].find("Damaged.zip\" LIES OUTSIDE THE DISC"),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[1].find(std::string("\t") + kDiscWritten + "\t" + PartialImportText(1)), std::string::npos)
+      << lines[1];
+  EXPECT_EQ(PartialImportText(3), "disc written, 3 imported files left off");
+}
+
 TEST_F(DiscStepTest, ProgressDisplayAndSpeedList) {
   Begin("CD-R", "speeds=706,1411,2822");
   EXPECT_EQ(BuildSpeedList(*burner_), (std::vector<std::string>{"Max", "16x", "8x", "4x"}));

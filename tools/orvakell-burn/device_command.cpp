@@ -19,8 +19,8 @@ namespace orv::tools {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: orvakell-burn --device ENTRY [--import N] [--abort-after-blocks N] [--test-write] [--finalize-disc]\n"
-    "       [--no-close] [--no-post-gap] [--no-joliet] [--volume ID] [--speed X] [--cache BYTES] [--no-spti]\n"
+    "usage: orvakell-burn --device ENTRY [--import N [--allow-partial-import]] [--abort-after-blocks N]\n"
+    "       [--test-write] [--finalize-disc] [--no-close] [--no-post-gap] [--no-joliet] [--volume ID] [--speed X] [--cache BYTES] [--no-spti]\n"
     "       [--verbose] FILE|FOLDER...\n";
 
 bool ParseNumber(const std::string& text, long long& value) {
@@ -69,7 +69,7 @@ int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, st
   const std::string entry = args[0];
   long long import = 0, abort_after = -1, speed = 0, cache = 0;
   bool use_spti = true, verbose = false, test_write = false, finalize_disc = false, close = true;
-  bool post_gap = true, joliet = true;
+  bool post_gap = true, joliet = true, allow_partial = false;
   std::string volume;
   std::vector<std::string> sources;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -85,6 +85,8 @@ int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, st
       ++i;
     } else if (a == "--volume" && has_value) {
       volume = args[++i];
+    } else if (a == "--allow-partial-import") {
+      allow_partial = true;
     } else if (a == "--test-write") {
       test_write = true;
     } else if (a == "--finalize-disc") {
@@ -171,6 +173,15 @@ int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, st
     err << "orvakell-burn: " << e.what() << "\n";
     return 1;
   }
+  // Whatever of the imported session the new one would not carry is named; without
+  // --allow-partial-import nothing is written then.
+  const size_t left_off = b.ImportRefusals.size();
+  for (const std::string& refusal : b.ImportRefusals) err << "orvakell-burn: import: " << refusal << "\n";
+  if (left_off > 0 && !allow_partial) {
+    err << "orvakell-burn: " << left_off << " imported " << (left_off == 1 ? "file" : "files")
+        << " would be left off; nothing written (--allow-partial-import writes without them)\n";
+    return 3;
+  }
   std::uint32_t size = 0, free_bytes = 0;
   (void)b.ReadBufferCapacity(size, free_bytes);
   const uint32_t start = b.SessionStart;
@@ -202,7 +213,9 @@ int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, st
     return 1;
   }
   out << "session written at sector " << start << ": " << sectors << " sectors, " << b.FileCount() - b.DirCount()
-      << " files, " << b.DirCount() << " folders\n";
+      << " files, " << b.DirCount() << " folders";
+  if (left_off > 0) out << ", " << left_off << " imported " << (left_off == 1 ? "file" : "files") << " left off";
+  out << "\n";
   return 0;
 }
 

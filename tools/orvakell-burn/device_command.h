@@ -4,7 +4,8 @@
 // laid out at the recorder's next writable address (importing an earlier session with
 // --import N, 255 for the last one), the burn is started and its outcome awaited.
 //
-// Options: --import N, --abort-after-blocks N (ask the burn to stop once N blocks of 31
+// Options: --import N, --allow-partial-import (write even when parts of the imported session
+// are refused; without it such a write is not started), --abort-after-blocks N (ask the burn to stop once N blocks of 31
 // sectors were handed to the recorder), --test-write, --finalize-disc, --no-close (leave the
 // session open), --no-post-gap, --no-joliet, --volume ID, --speed X, --cache BYTES, --no-spti,
 // --verbose (the disc library's lines on standard error).
@@ -17,7 +18,8 @@
 namespace orv::tools {
 
 // Returns 0 when the session was written, 1 when the burn failed (the library's text is
-// printed), 2 for bad usage.
+// printed), 2 for bad usage, 3 when the import would leave parts of the earlier session off
+// (each is printed) and --allow-partial-import was not given.
 int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace orv::tools

@@ -42,6 +42,11 @@ std::string FormatNumber(double value, const std::string& thousands, const std::
   return out + decimal + frac;
 }
 
+std::string PartialImportText(size_t left_off) {
+  return std::string(kDiscWritten) + ", " + std::to_string(left_off) + " imported " +
+         (left_off == 1 ? "file" : "files") + " left off";
+}
+
 // ---- DiscLog ----------------------------------------------------------------------------------
 
 DiscLog::DiscLog(std::filesystem::path file, std::function<std::tm()> now) : log_(std::move(file)), now_(std::move(now)) {
@@ -132,6 +137,7 @@ void DiscStep::bBurnClick() {
   burner_.ResetFileTree(65535, 8191);
   left_out_.clear();
   left_out_reasons_.clear();
+  import_left_off_ = 0;
   AddRunFilesToDisc();
   Debug(t.CD_Add_File_Str);
   view_.ProcessEvents();
@@ -161,6 +167,11 @@ void DiscStep::AddRunFilesToDisc() {
   if (values_.SessionImportNo != 0) {
     burner_.SessionToImport = 0;
     (void)burner_.ImportSession(values_.SessionImportNo, nullptr);
+    // The outcome is in ImportRefusals: every part of the earlier session that the new one
+    // will not carry gets its own run-log line.
+    import_left_off_ = burner_.ImportRefusals.size();
+    for (const std::string& refusal : burner_.ImportRefusals)
+      LogFiles({kDiscImportedSession}, kDiscImportLeftOut, refusal);
   }
   const std::vector<std::string> queue = view_.DiscQueue();
   if (queue.empty()) {
@@ -242,8 +253,15 @@ void DiscStep::DiscBurner1WriteDone(const std::string& Error) {
   if (!Error.empty()) {
     const bool cancelled = abort_requested_ || Error == kAbortedText;
     LogFiles(written_, cancelled ? kDiscCancelled : kDiscFailed, Error);
+  } else if (import_left_off_ > 0) {
+    // Written, but without parts of the imported session: never reported as a plain good write.
+    const std::string text = PartialImportText(import_left_off_);
+    Debug(">>> " + text);
+    const std::string failure = log_.Append(kDiscImportedSession, kDiscWritten, text);
+    view_.ShowDiscStatus(failure.empty() ? text : text + " (" + failure + ")");
   }
   written_.clear();
+  import_left_off_ = 0;
   writing_ = false;
   abort_requested_ = false;
 }

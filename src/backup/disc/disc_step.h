@@ -100,6 +100,13 @@ inline constexpr const char* kDiscFailed = "disc write failed";
 inline constexpr const char* kDiscCancelled = "disc write cancelled";
 inline constexpr const char* kDiscRefused = "disc write refused";
 inline constexpr const char* kDiscLeftOut = "left off the disc";
+// A part of the imported session the new session does not carry (name field of its line:
+// kDiscImportedSession), and the line of a write that left such parts off.
+inline constexpr const char* kDiscImportLeftOut = "left out of the import";
+inline constexpr const char* kDiscImportedSession = "imported session";
+inline constexpr const char* kDiscWritten = "disc written";
+// "disc written, N imported files left off"
+std::string PartialImportText(size_t left_off);
 
 class DiscStep {
  public:
@@ -137,6 +144,7 @@ class DiscStep {
   std::vector<std::string> left_out_;  // queued files the tree did not take, with reasons
   std::vector<std::string> left_out_reasons_;
   std::vector<std::string> written_;   // files of the running write
+  size_t import_left_off_ = 0;         // parts of the imported session left out
 };
 
 }  // namespace orv::backup
