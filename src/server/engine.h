@@ -79,8 +79,9 @@ struct EngineMessage {
 // failed after them), oldest first; taking them empties the list. Other connections: none.
 std::vector<EngineMessage> take_messages(dal::Connection& session);
 
-// Stops the statement running on an engine session, from any thread: it fails with SQLite's
-// "interrupted". No effect on other connections or when nothing runs.
+// Stops the statement running on an engine session, from any thread, as Connection::cancel
+// does (a backup ends with 3204, other statements with SQLite's "interrupted"). No effect on
+// other connections or when nothing runs.
 void interrupt(dal::Connection& session);
 
 }  // namespace orv::server
