@@ -128,7 +128,10 @@ int TCustomZipArchiver::GuardedRun(const std::function<void()>& operation) {
   } catch (const EZipArchiver& e) {
     worker_.ShowExceptionError(e);
     result = e.Ident();
-  } catch (...) {
+  } catch (const std::exception& e) {
+    // Any other failure of the set-up: result -9, its text kept as the last error.
+    worker_.ErrCode = -9;
+    worker_.ErrMessage = e.what();
     result = -9;
   }
   if (result == 0) operation();

@@ -13,10 +13,12 @@ template <typename Body>
 int32_t guarded_call(void* caller, ZE_CallbackFn callback, bool is_zip, Body&& body) noexcept {
   try {
     Session session(caller, callback, is_zip);
+    // The message goes to the caller's callback; when even that fails (no memory, the caller
+    // stopping), the result code below still tells the caller what happened.
     auto report = [&](int32_t code, const std::string& text) {
       try {
         session.message(code, text);
-      } catch (...) {
+      } catch (const std::exception&) {
       }
     };
     try {
@@ -38,7 +40,8 @@ int32_t guarded_call(void* caller, ZE_CallbackFn callback, bool is_zip, Body&& b
     }
   } catch (const StopRequested& s) {
     return s.result();  // stopped at the abort-handle callback
-  } catch (...) {
+  } catch (const std::exception&) {
+    // No session to send a message through (it could not be made): the result alone.
     return ZE_NO_MEMORY;
   }
 }
