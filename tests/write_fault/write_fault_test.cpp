@@ -21,6 +21,8 @@
 #include "server/backup_format.h"
 #include "settings/store/settings_db_file.h"
 #include "test_env.h"
+#include "zip/engine/session.h"
+#include "zip/engine/zip_writer.h"
 
 namespace {
 
@@ -168,6 +170,38 @@ TEST_F(WriteFault, DiscImage) {
            EXPECT_EQ(b.substr(header.size(), payload.size()), payload);
          }};
   EXPECT_GT(Walk("disc image", c), 2);
+}
+
+// A zip archive written by the engine over an older one.
+TEST_F(WriteFault, ZipArchive) {
+  if (!orv::test::have_program("unzip")) GTEST_SKIP() << "unzip not installed";
+  const fs::path source = env.work() / "Sales.Dat";
+  const std::string payload = Pattern(200000, 4);
+  write_file(source, payload);
+  const fs::path archive = folder / "Sales.zip";
+  auto write_zip = [&] {
+    try {
+      orv::zip::engine::Session session(nullptr, [](void*, ZE_CallbackRecord*) -> int32_t { return 0; }, true);
+      orv::zip::engine::ZipWriter writer(archive.string(), session, 6);
+      orv::zip::engine::NewEntry entry;
+      entry.source = source.string();
+      entry.name = "Sales.Dat";
+      entry.size = payload.size();
+      entry.mtime = 1700000000;
+      entry.mode = 0100644;
+      writer.add_file(entry);
+      writer.commit("");
+    } catch (const std::exception& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  Case c{folder, archive, Pattern(3000, 5), write_zip, [&](const std::string&) {
+           const auto r = orv::test::run_command("unzip -p " + orv::test::shell_quote(archive.string()) + " Sales.Dat");
+           EXPECT_EQ(r.exit_code, 0);
+           EXPECT_TRUE(r.output == payload) << "the archive's entry differs from its file";
+         }};
+  EXPECT_GT(Walk("zip archive", c), 2);
 }
 
 // ORVAKELL.ini and server.ini: a profile written through a temporary file and a rename.
