@@ -283,7 +283,7 @@ void check_no_clash(const std::vector<const CentralEntry*>& selected, bool folde
     if (!added)
       throw EngineError(ZE_INVALID, ZE_MSG_UNSAFE_NAME,
                         "Entries " + it->second->text_name + " and " + e->text_name + " would both be extracted to " +
-                            rel + (folders ? "" : "; extract with folder names to keep them apart"));
+                            rel + (folders ? "" : "; extract with folders kept to keep them apart"));
   }
 }
 
