@@ -2,16 +2,17 @@
 # Packs and extracts a backup-like file with orvakell-zip (our archiver, driver and engine) and
 # with Info-ZIP zip -9 / unzip, side by side, and prints times and the ratios.
 # Usage: run_bench.sh ORVAKELL_ZIP [FILE]
-#   FILE defaults to a 1 GiB SQLite database made by make_sample_db.sh in $BENCH_DIR
-#   (default /tmp/orvakell-bench-zip), kept there for later runs.
+#   FILE defaults to a SQLite database of $BENCH_SIZE_MIB MiB (default 1024) made by
+#   make_sample_db.sh in $BENCH_DIR (default /tmp/orvakell-bench-zip), kept there for later runs.
 set -euo pipefail
 tool=$(realpath "$1")
 dir=${BENCH_DIR:-/tmp/orvakell-bench-zip}
 mkdir -p "$dir"
-file=${2:-$dir/Sales.Dat}
+size_mib=${BENCH_SIZE_MIB:-1024}
+file=${2:-$dir/Sales-$size_mib.Dat}
 if [ ! -f "$file" ]; then
-  echo "making $file (1 GiB SQLite database) ..."
-  "$(dirname "$0")/make_sample_db.sh" "$file" 1024 > /dev/null
+  echo "making $file ($size_mib MiB SQLite database) ..."
+  "$(dirname "$0")/make_sample_db.sh" "$file" "$size_mib" > /dev/null
 fi
 name=$(basename "$file")
 work=$(mktemp -d "$dir/run.XXXXXX")

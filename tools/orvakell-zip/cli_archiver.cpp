@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 
 #include "zip/messages/message_ids.h"
@@ -26,7 +25,7 @@ std::string plain(const std::string& text) {
 
 }  // namespace
 
-CliArchiver::CliArchiver(std::ostream& err) : err_(err), tty_(::isatty(STDERR_FILENO) == 1) {
+CliArchiver::CliArchiver(std::ostream& err) : err_(err), tty_(orv::tools::TerminalStderr(err)) {
   using namespace orv::zip;
   archiver_.Unattended = true;
   archiver_.DLLDirectory = program_folder();
@@ -34,27 +33,22 @@ CliArchiver::CliArchiver(std::ostream& err) : err_(err), tty_(::isatty(STDERR_FI
     // Notices without a code, and the unattended-extract note (there are no passwords
     // here), are not worth a line.
     if (code == 0 || text.empty() || code == orv::zip::msg::UnattendedExtractWarning) return;
-    if (tty_ && last_percent_ >= 0) err_ << "\n";
-    last_percent_ = -1;
+    if (line_) line_->Finish();  // the message gets a line of its own; the next update redraws
     err_ << "orvakell-zip: " << plain(text) << "\n";
     if (first_error_.empty()) first_error_ = plain(text);
   };
-  archiver_.OnProgress = [this](TZipArchiver*, ProgressType type, const std::string& name, int64_t size) {
+  archiver_.OnProgress = [this](TZipArchiver*, ProgressType type, const std::string&, int64_t size) {
     switch (type) {
       case ProgressType::TotalSize2Process:
-        total_ = size;
         done_ = 0;
-        break;
-      case ProgressType::NewFile:
-        item_ = name;
-        draw(false);
+        line_ = std::make_unique<orv::tools::ProgressLine>(err_, tty_, size);
         break;
       case ProgressType::ProgressUpdate:
         done_ += size;
-        draw(false);
+        if (line_) line_->Update(done_);
         break;
       case ProgressType::EndOfBatch:
-        if (total_ > 0) draw(true);
+        if (line_) line_->Finish();
         break;
       default:
         break;
@@ -62,24 +56,8 @@ CliArchiver::CliArchiver(std::ostream& err) : err_(err), tty_(::isatty(STDERR_FI
   };
 }
 
-CliArchiver::~CliArchiver() = default;
-
-void CliArchiver::draw(bool final) {
-  if (!tty_) return;
-  const int percent = total_ > 0 ? static_cast<int>(done_ * 100 / total_) : 100;
-  if (percent == last_percent_ && !final) return;
-  last_percent_ = percent;
-  const int width = 30, filled = percent * width / 100;
-  std::string bar(static_cast<size_t>(filled), '#');
-  bar.resize(width, ' ');
-  char line[64];
-  std::snprintf(line, sizeof line, "\r[%s] %3d%% ", bar.c_str(), percent);
-  err_ << line << item_.substr(0, 40) << "\033[K";
-  if (final) {
-    err_ << "\n";
-    last_percent_ = -1;
-  }
-  err_.flush();
+CliArchiver::~CliArchiver() {
+  if (line_) line_->Finish();
 }
 
 }  // namespace orv::zipcli

@@ -1,6 +1,7 @@
 // The archiver as orvakell-zip drives it: unattended (messages go to standard error, no
-// dialogs), the engine library taken from the program's own folder, and a progress bar on
-// standard error when that is a terminal.
+// dialogs), the engine library taken from the program's own folder, and the progress line of
+// orvakell-burn (share done, MB/s, time left) on standard error when that is a terminal and the
+// work lasts longer than two seconds.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "progress.h"
 #include "zip/archiver/zip_archiver.h"
 
 namespace orv::zipcli {
@@ -23,15 +25,12 @@ class CliArchiver {
   const std::string& first_error() const { return first_error_; }
 
  private:
-  void draw(bool final);
-
   orv::zip::TZipArchiver archiver_;
   std::ostream& err_;
   bool tty_ = false;
   std::string first_error_;
-  std::string item_;
-  int64_t total_ = 0, done_ = 0;
-  int last_percent_ = -1;
+  int64_t done_ = 0;
+  std::unique_ptr<orv::tools::ProgressLine> line_;
 };
 
 }  // namespace orv::zipcli

@@ -1,8 +1,10 @@
-// orvakell-zip extract ARCHIVE DIR: writes every entry into DIR under its bare name.
+// orvakell-zip extract [--folders] ARCHIVE DIR: writes every entry into DIR under its bare name,
+// or with --folders under its stored folders below DIR.
 // orvakell-zip test ARCHIVE: decodes every entry and checks its CRC-32, writing nothing.
 // Both go through the archiver, its driver and the engine library; exit 1 with the message
 // text when an entry failed.
 #include <ostream>
+#include <string_view>
 
 #include "cli_archiver.h"
 #include "commands.h"
@@ -11,7 +13,7 @@ namespace orv::zipcli {
 
 namespace {
 
-int RunExtractOrTest(const CommandContext& ctx, bool test) {
+int RunExtractOrTest(const CommandContext& ctx, bool test, bool folders = false) {
   using namespace orv::zip;
   CliArchiver cli(ctx.err);
   TZipArchiver& zip = cli.archiver();
@@ -23,6 +25,7 @@ int RunExtractOrTest(const CommandContext& ctx, bool test) {
   }
   if (test) zip.ExtrOptions.insert(ExtrOptsEnum::ExtrTest);
   else zip.ExtrBaseDir = ctx.args[1];
+  if (folders) zip.ExtrOptions.insert(ExtrOptsEnum::ExtrDirNames);
   const int count = zip.Extract();
   if (count <= 0 || cli.failed()) {
     if (!cli.failed()) ctx.err << "orvakell-zip: nothing was " << (test ? "tested" : "extracted") << " (" << count << ")\n";
@@ -36,11 +39,13 @@ int RunExtractOrTest(const CommandContext& ctx, bool test) {
 }  // namespace
 
 int RunExtract(const CommandContext& ctx) {
-  if (ctx.args.size() != 2) {
-    ctx.err << "usage: orvakell-zip extract ARCHIVE DIR\n";
+  const bool folders = !ctx.args.empty() && std::string_view(ctx.args[0]) == "--folders";
+  const CommandContext rest{ctx.args.subspan(folders ? 1 : 0), ctx.out, ctx.err};
+  if (rest.args.size() != 2) {
+    ctx.err << "usage: orvakell-zip extract [--folders] ARCHIVE DIR\n";
     return 2;
   }
-  return RunExtractOrTest(ctx, false);
+  return RunExtractOrTest(rest, false, folders);
 }
 
 int RunTest(const CommandContext& ctx) {

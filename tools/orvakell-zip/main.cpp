@@ -1,6 +1,6 @@
 // orvakell-zip: the archiver's functions from a command line.
 //   orvakell-zip list ARCHIVE
-//   orvakell-zip add ARCHIVE FILE... | extract ARCHIVE DIR | test ARCHIVE
+//   orvakell-zip add ARCHIVE FILE... | extract [--folders] ARCHIVE DIR | test ARCHIVE
 // Commands are entered in kCommands; each one is implemented in its own cmd_*.cpp file.
 #include <array>
 #include <iostream>
@@ -14,7 +14,8 @@ using orv::zipcli::Command;
 constexpr std::array kCommands = {
     Command{"list", "list ARCHIVE", "print the entries: sizes, CRC-32, date and time, name", orv::zipcli::RunList},
     Command{"add", "add ARCHIVE FILE...", "pack the files into the archive under their bare names", orv::zipcli::RunAdd},
-    Command{"extract", "extract ARCHIVE DIR", "write every entry into DIR under its bare name", orv::zipcli::RunExtract},
+    Command{"extract", "extract [--folders] ARCHIVE DIR",
+            "write every entry into DIR under its bare name (--folders: below its stored folders)", orv::zipcli::RunExtract},
     Command{"test", "test ARCHIVE", "decode every entry and check its CRC-32", orv::zipcli::RunTest},
 };
 

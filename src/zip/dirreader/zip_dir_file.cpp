@@ -31,13 +31,14 @@ bool IsDetachedExecutable(const fs::path& path) {
   if (!detail::ReadFully(source, 0, mz, 2, got, nullptr) || got != 2 || mz[0] != 'M' || mz[1] != 'Z') return false;
   const detail::EndRecord end = detail::FindEndRecord(source);
   if (end.status != detail::EndStatus::Found || end.logical_size != source.Size()) return false;
-  std::uint8_t h[46];
+  std::uint8_t h[records::central_header::kSize];
+  records::CentralHeader first;
   if (!detail::ReadFully(source, end.central_offset, h, sizeof h, got, nullptr) || got != sizeof h ||
-      detail::Le32(h) != detail::kCentralSignature)
+      !records::ParseCentralHeader(h, first))
     return false;
-  std::uint8_t local[4];
-  if (!detail::ReadFully(source, detail::Le32(h + 42), local, sizeof local, got, nullptr)) return false;
-  return got != sizeof local || detail::Le32(local) != detail::kLocalSignature;
+  std::uint8_t local[records::local_header::Signature::width];
+  if (!detail::ReadFully(source, first.local_offset, local, sizeof local, got, nullptr)) return false;
+  return got != sizeof local || records::get<records::local_header::Signature>(local) != detail::kLocalSignature;
 }
 
 // name001.zip, name002.zip, ...: the last part whose end record names it as its own disk.

@@ -6,18 +6,15 @@
 #include <new>
 
 #include "zip/dirreader/zip_end_record.h"
+#include "zip/records/zip_records.h"
 
 
 namespace orv::zip {
 namespace {
 
-using detail::Le16;
-using detail::Le32;
-using detail::Le64;
 using detail::ReadFully;
 
-constexpr std::size_t kCentralHeaderSize = 46;
-constexpr std::uint16_t kZip64ExtraTag = 0x0001;
+constexpr std::size_t kCentralHeaderSize = records::central_header::kSize;
 
 // Raised inside the reading; the number is shown and returned.
 struct ReadFailure {
@@ -40,15 +37,15 @@ void ApplyZip64Extra(ZipDirEntry& e, const std::string& extra, std::uint32_t raw
   const auto* p = reinterpret_cast<const std::uint8_t*>(extra.data());
   std::size_t at = 0;
   while (at + 4 <= extra.size()) {
-    const std::uint16_t tag = Le16(p + at);
-    const std::size_t len = Le16(p + at + 2);
+    const std::uint16_t tag = records::get<records::extra::Id>(p + at);
+    const std::size_t len = records::get<records::extra::Length>(p + at);
     if (len > extra.size() - at - 4) break;
-    if (tag == kZip64ExtraTag) {
-      const std::uint8_t* f = p + at + 4;
+    if (tag == records::extra::kZip64) {
+      const std::uint8_t* f = p + at + records::extra::kHeaderSize;
       std::size_t left = len;
       const auto take64 = [&](std::uint64_t& into) {
         if (left < 8) throw ReadFailure{msg::CentralHeaderRead};
-        into = Le64(f);
+        into = orv::bytes::load_le64(f);
         f += 8;
         left -= 8;
       };
@@ -57,11 +54,11 @@ void ApplyZip64Extra(ZipDirEntry& e, const std::string& extra, std::uint32_t raw
       if (need_o) take64(e.RelOffLocalHdr);
       if (need_d) {
         if (left < 4) throw ReadFailure{msg::CentralHeaderRead};
-        e.DiskStart = Le32(f);
+        e.DiskStart = orv::bytes::load_le32(f);
       }
       return;
     }
-    at += 4 + len;
+    at += records::extra::kHeaderSize + len;
   }
   // The header says "see the Zip64 field" but there is none: the values cannot be known.
   throw ReadFailure{msg::CentralHeaderRead};
@@ -147,26 +144,27 @@ int ReadZipDirectory(ZipSource& source, const ZipDirReaderOptions& options, cons
     for (std::uint64_t n = 0; n < end.total_entries; ++n) {
       std::uint8_t h[kCentralHeaderSize];
       ReadExact(source, pos, h, sizeof h, msg::CentralHeaderRead);
-      if (Le32(h) != detail::kCentralSignature) throw ReadFailure{msg::CentralHeaderSignature};
+      records::CentralHeader ch;
+      if (!records::ParseCentralHeader(h, ch)) throw ReadFailure{msg::CentralHeaderSignature};
       pos += sizeof h;
       ZipDirEntry e;
-      e.MadeByVersion = h[4];
-      e.HostSys = h[5];
-      e.VersionNeeded = Le16(h + 6);
-      e.Flag = Le16(h + 8);
-      e.ComprMethod = Le16(h + 10);
-      e.DateTime = Le32(h + 12);
-      e.CRC32 = Le32(h + 16);
-      const std::uint32_t raw_csize = Le32(h + 20), raw_usize = Le32(h + 24);
+      e.MadeByVersion = static_cast<std::uint8_t>(ch.made_by & 0xFF);
+      e.HostSys = static_cast<std::uint8_t>(ch.made_by >> 8);
+      e.VersionNeeded = ch.version_needed;
+      e.Flag = ch.flags;
+      e.ComprMethod = ch.method;
+      e.DateTime = ch.dos_time;
+      e.CRC32 = ch.crc;
+      const std::uint32_t raw_csize = ch.compressed_size, raw_usize = ch.uncompressed_size;
       e.ComprSize = raw_csize;
       e.UncomprSize = raw_usize;
-      e.FileNameLength = Le16(h + 28);
-      e.ExtraFieldLength = Le16(h + 30);
-      e.FileCommentLen = Le16(h + 32);
-      e.DiskStart = Le16(h + 34);
-      e.IntFileAttrib = Le16(h + 36);
-      e.ExtFileAttrib = Le32(h + 38);
-      const std::uint32_t raw_offset = Le32(h + 42);
+      e.FileNameLength = ch.name_length;
+      e.ExtraFieldLength = ch.extra_length;
+      e.FileCommentLen = ch.comment_length;
+      e.DiskStart = ch.disk_start;
+      e.IntFileAttrib = ch.internal_attr;
+      e.ExtFileAttrib = ch.external_attr;
+      const std::uint32_t raw_offset = ch.local_offset;
       e.RelOffLocalHdr = raw_offset;
       e.Encrypted = (e.Flag & 1) != 0;
 

@@ -7,15 +7,6 @@
 
 namespace orv::zip::detail {
 
-std::uint16_t Le16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::uint32_t Le32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t Le64(const std::uint8_t* p) {
-  return static_cast<std::uint64_t>(Le32(p)) | (static_cast<std::uint64_t>(Le32(p + 4)) << 32);
-}
-
 bool ReadFully(ZipSource& source, std::uint64_t offset, std::uint8_t* out, std::size_t count,
                std::size_t& got, std::string* error) {
   got = 0;
@@ -34,33 +25,38 @@ bool ReadFully(ZipSource& source, std::uint64_t offset, std::uint8_t* out, std::
 namespace {
 
 void TakeRecord(EndRecord& end, const std::uint8_t* rec) {
-  end.this_disk = Le16(rec + 4);
-  end.central_disk = Le16(rec + 6);
-  end.entries_this_disk = Le16(rec + 8);
-  end.total_entries = Le16(rec + 10);
-  end.central_size = Le32(rec + 12);
-  end.central_offset = Le32(rec + 16);
+  namespace er = records::end_record;
+  using records::get;
+  end.this_disk = get<er::ThisDisk>(rec);
+  end.central_disk = get<er::CentralDisk>(rec);
+  end.entries_this_disk = get<er::EntriesThisDisk>(rec);
+  end.total_entries = get<er::TotalEntries>(rec);
+  end.central_size = get<er::CentralSize>(rec);
+  end.central_offset = get<er::CentralOffset>(rec);
 }
 
 // Zip64: the locator lies right before the end record and names the Zip64 end record. Archives
 // with data in front of them (shifted) have it right before the locator instead.
 void ReadZip64(ZipSource& source, EndRecord& end) {
-  if (end.position < 20) return;
-  std::uint8_t loc[20];
+  namespace loc = records::zip64_locator;
+  namespace z64e = records::zip64_end_record;
+  using records::get;
+  if (end.position < loc::kSize) return;
+  std::uint8_t l[loc::kSize];
   std::size_t got = 0;
-  if (!ReadFully(source, end.position - 20, loc, sizeof loc, got, &end.read_error)) {
+  if (!ReadFully(source, end.position - loc::kSize, l, sizeof l, got, &end.read_error)) {
     end.status = EndStatus::ReadError;
     return;
   }
-  if (got != sizeof loc || Le32(loc) != kZip64LocatorSignature) return;
-  const std::uint64_t recorded = Le64(loc + 8);
-  std::uint8_t rec[56];
+  if (got != sizeof l || get<loc::Signature>(l) != loc::kSignature) return;
+  const std::uint64_t recorded = get<loc::Zip64EndOffset>(l);
+  std::uint8_t rec[z64e::kSize];
   std::uint64_t at = recorded;
   bool found = false;
   for (int attempt = 0; attempt < 2 && !found; ++attempt) {
     if (attempt == 1) {
-      if (end.position < 20 + sizeof rec) break;
-      at = end.position - 20 - sizeof rec;
+      if (end.position < loc::kSize + sizeof rec) break;
+      at = end.position - loc::kSize - sizeof rec;
       if (at == recorded) break;
     }
     if (at > end.position) continue;
@@ -68,7 +64,7 @@ void ReadZip64(ZipSource& source, EndRecord& end) {
       end.status = EndStatus::ReadError;
       return;
     }
-    found = got == sizeof rec && Le32(rec) == kZip64EndSignature;
+    found = got == sizeof rec && get<z64e::Signature>(rec) == z64e::kSignature;
   }
   if (!found) {
     // A locator without its record: only fatal when the end record needs the Zip64 values.
@@ -80,12 +76,12 @@ void ReadZip64(ZipSource& source, EndRecord& end) {
   end.zip64 = true;
   end.zip64_position = at;
   // The Zip64 values stand where the end record holds its "too large" marks.
-  if (end.this_disk == 0xFFFF) end.this_disk = Le32(rec + 16);
-  if (end.central_disk == 0xFFFF) end.central_disk = Le32(rec + 20);
-  if (end.entries_this_disk == 0xFFFF) end.entries_this_disk = Le64(rec + 24);
-  if (end.total_entries == 0xFFFF) end.total_entries = Le64(rec + 32);
-  if (end.central_size == 0xFFFFFFFF) end.central_size = Le64(rec + 40);
-  if (end.central_offset == 0xFFFFFFFF) end.central_offset = Le64(rec + 48);
+  if (end.this_disk == 0xFFFF) end.this_disk = get<z64e::ThisDisk>(rec);
+  if (end.central_disk == 0xFFFF) end.central_disk = get<z64e::CentralDisk>(rec);
+  if (end.entries_this_disk == 0xFFFF) end.entries_this_disk = get<z64e::EntriesThisDisk>(rec);
+  if (end.total_entries == 0xFFFF) end.total_entries = get<z64e::TotalEntries>(rec);
+  if (end.central_size == 0xFFFFFFFF) end.central_size = get<z64e::CentralSize>(rec);
+  if (end.central_offset == 0xFFFFFFFF) end.central_offset = get<z64e::CentralOffset>(rec);
 }
 
 }  // namespace
@@ -100,7 +96,7 @@ EndRecord FindEndRecord(ZipSource& source) {
       end.status = EndStatus::ReadError;
       return end;
     }
-    if (got == kEndRecordSize && Le32(tail) == kEndSignature) {
+    if (got == kEndRecordSize && records::get<records::end_record::Signature>(tail) == kEndSignature) {
       end.status = EndStatus::Found;
       end.position = size - kEndRecordSize;
       end.logical_size = size;
@@ -120,8 +116,8 @@ EndRecord FindEndRecord(ZipSource& source) {
     // Backwards from 23 bytes before the end: the record right at the end was probed above.
     // A candidate whose comment would run past the data is a chance match inside other data.
     for (std::size_t i = block.size() >= 23 ? block.size() - 23 + 1 : 0; i-- > 0;) {
-      if (Le32(&block[i]) != kEndSignature) continue;
-      const std::size_t comment_len = Le16(&block[i + 20]);
+      if (records::get<records::end_record::Signature>(&block[i]) != kEndSignature) continue;
+      const std::size_t comment_len = records::get<records::end_record::CommentLength>(&block[i]);
       if (comment_len > block.size() - i - kEndRecordSize) continue;
       end.status = EndStatus::Found;
       end.position = block_at + i;

@@ -5,15 +5,14 @@
 #include <string>
 
 #include "zip/dirreader/zip_source.h"
+#include "zip/records/zip_records.h"
 
 namespace orv::zip::detail {
 
-inline constexpr std::uint32_t kEndSignature = 0x06054B50;
-inline constexpr std::uint32_t kZip64EndSignature = 0x06064B50;
-inline constexpr std::uint32_t kZip64LocatorSignature = 0x07064B50;
-inline constexpr std::uint32_t kCentralSignature = 0x02014B50;
-inline constexpr std::uint32_t kLocalSignature = 0x04034B50;
-inline constexpr std::size_t kEndRecordSize = 22;
+inline constexpr std::uint32_t kEndSignature = records::end_record::kSignature;
+inline constexpr std::uint32_t kCentralSignature = records::central_header::kSignature;
+inline constexpr std::uint32_t kLocalSignature = records::local_header::kSignature;
+inline constexpr std::size_t kEndRecordSize = records::end_record::kSize;
 inline constexpr std::size_t kMaxEndSearch = 65557;  // record + longest comment
 
 enum class EndStatus { Found, NotFound, ReadError, BadZip64 };
@@ -34,10 +33,6 @@ struct EndRecord {
   bool zip64 = false;
   std::uint64_t zip64_position = 0;  // where the Zip64 end record was found
 };
-
-std::uint16_t Le16(const std::uint8_t* p);
-std::uint32_t Le32(const std::uint8_t* p);
-std::uint64_t Le64(const std::uint8_t* p);
 
 // Reads until `count` bytes or the end of the data; false on a read error (text in *error).
 bool ReadFully(ZipSource& source, std::uint64_t offset, std::uint8_t* out, std::size_t count,

@@ -21,15 +21,15 @@ std::optional<ChunkTable> find_chunk_table(const std::string& extra, uint64_t co
   size_t at = 0;
   while (at + 4 <= extra.size()) {
     const auto* p = reinterpret_cast<const uint8_t*>(extra.data() + at);
-    const size_t len = get16(p + 2);
+    const size_t len = orv::bytes::load_le16(p + 2);
     if (at + 4 + len > extra.size()) return std::nullopt;
-    if (get16(p) == kChunkTableExtraId && len >= 9 && (len - 5) % 4 == 0 && p[4] == 1) {
+    if (orv::bytes::load_le16(p) == kChunkTableExtraId && len >= 9 && (len - 5) % 4 == 0 && p[4] == 1) {
       ChunkTable t;
-      t.chunk_size = get32(p + 5);
+      t.chunk_size = orv::bytes::load_le32(p + 5);
       const size_t count = (len - 5) / 4;
       uint64_t sum = 0;
       for (size_t i = 0; i < count; ++i) {
-        t.compressed.push_back(get32(p + 9 + 4 * i));
+        t.compressed.push_back(orv::bytes::load_le32(p + 9 + 4 * i));
         sum += t.compressed.back();
       }
       // The table must describe exactly this entry.

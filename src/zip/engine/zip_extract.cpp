@@ -8,7 +8,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -31,21 +36,25 @@ constexpr size_t kInBuffer = size_t{1} << 20;
 constexpr size_t kOutBuffer = size_t{4} << 20;
 
 // Where decoded bytes go: a temporary file beside the target, or nowhere when testing.
+// put_at may be called from several threads at once, for ranges that do not overlap.
 class Sink {
  public:
   virtual ~Sink() = default;
   virtual void put(const uint8_t* data, size_t n) = 0;
+  virtual void put_at(uint64_t offset, const uint8_t* data, size_t n) = 0;
 };
 
 class NullSink : public Sink {
  public:
   void put(const uint8_t*, size_t) override {}
+  void put_at(uint64_t, const uint8_t*, size_t) override {}
 };
 
 class FileSink : public Sink {
  public:
   explicit FileSink(File& f) : f_(f) {}
   void put(const uint8_t* data, size_t n) override { f_.write_all(data, n); }
+  void put_at(uint64_t offset, const uint8_t* data, size_t n) override { f_.write_at(offset, data, n); }
 
  private:
   File& f_;
@@ -56,82 +65,123 @@ struct Decoded {
   uint64_t size = 0;
 };
 
-// Inflates an entry that carries the engine's chunk table: two chunks at a time, each on its
-// own core with libdeflate. Any damage shows as a failed or short chunk.
+// Inflates an entry that carries the engine's chunk table on one worker per core (at most
+// kMaxWorkers): each worker takes the next chunk, reads it, inflates it with libdeflate into
+// its own buffer, takes its CRC and writes it at its place in the file, so reading, inflating
+// and writing all run in parallel. Memory: one input and one output buffer per worker (the
+// table's chunk size, at most 64 MiB in all). The calling thread reports progress and passes
+// on a stop. Any damage shows as a failed or short chunk.
 class ChunkInflater {
  public:
-  ChunkInflater() {
-    for (auto& d : decompressors_) {
-      d = libdeflate_alloc_decompressor();
-      if (d == nullptr) throw std::bad_alloc();
-    }
-  }
-  ~ChunkInflater() {
-    for (auto* d : decompressors_) libdeflate_free_decompressor(d);
-  }
-  ChunkInflater(const ChunkInflater&) = delete;
-  ChunkInflater& operator=(const ChunkInflater&) = delete;
-
   Decoded run(const File& archive, const CentralEntry& e, uint64_t data_at, const ChunkTable& table, Sink& sink,
               Session& session) {
-    Decoded d;
     const size_t count = table.compressed.size();
-    uint64_t at = data_at, left = e.uncompressed_size;
-    for (size_t first = 0; first < count; first += kLanes) {
-      const size_t lanes = std::min(kLanes, count - first);
-      for (size_t k = 0; k < lanes; ++k) {
-        Lane& lane = lanes_[k];
-        const size_t n = table.compressed[first + k];
-        const bool last = first + k + 1 == count;
-        lane.in.resize(n + 2);
-        archive.read_at(at, lane.in.data(), n);
-        at += n;
-        lane.in_size = n;
-        if (!last) {  // close the chunk with an empty final block
-          lane.in[n] = 0x03;
-          lane.in[n + 1] = 0x00;
-          lane.in_size = n + 2;
-        }
-        lane.expected = static_cast<size_t>(std::min<uint64_t>(left, table.chunk_size));
-        left -= lane.expected;
-        lane.out.resize(lane.expected);
-      }
-      std::thread helper;
-      if (lanes > 1) helper = std::thread([this] { inflate_lane(1); });
-      inflate_lane(0);
-      if (helper.joinable()) helper.join();
-      for (size_t k = 0; k < lanes; ++k) {
-        Lane& lane = lanes_[k];
-        if (!lane.ok) throw FormatError("compressed data of " + e.text_name + " is damaged (chunk " + std::to_string(first + k) + ")");
-        d.crc = static_cast<uint32_t>(crc32_combine64(d.crc, lane.crc, static_cast<z_off64_t>(lane.expected)));
-        sink.put(lane.out.data(), lane.expected);
-        d.size += lane.expected;
-        session.progress(static_cast<int64_t>(lane.expected));
-      }
+    std::vector<uint64_t> starts(count);
+    uint64_t at = data_at;
+    for (size_t k = 0; k < count; ++k) {
+      starts[k] = at;
+      at += table.compressed[k];
     }
-    return d;
+    std::vector<uint32_t> crcs(count, 0);
+    std::atomic<size_t> next{0};
+    std::atomic<uint64_t> decoded{0};
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::exception_ptr failure;
+    size_t running = 0;
+
+    auto work = [&] {
+      std::vector<uint8_t> in, out;
+      libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+      try {
+        if (d == nullptr) throw std::bad_alloc();
+        while (!stop.load(std::memory_order_relaxed)) {
+          const size_t k = next.fetch_add(1);
+          if (k >= count) break;
+          const size_t n = table.compressed[k];
+          const bool last = k + 1 == count;
+          in.resize(n + 2);
+          archive.read_at(starts[k], in.data(), n);
+          size_t in_size = n;
+          if (!last) {  // close the chunk with an empty final block
+            in[n] = 0x03;
+            in[n + 1] = 0x00;
+            in_size = n + 2;
+          }
+          const uint64_t begin = uint64_t{k} * table.chunk_size;
+          const size_t expected = static_cast<size_t>(std::min<uint64_t>(e.uncompressed_size - begin, table.chunk_size));
+          out.resize(expected);
+          size_t in_used = 0, produced = 0;
+          const libdeflate_result r = libdeflate_deflate_decompress_ex(d, in.data(), in_size, out.data(), expected,
+                                                                       &in_used, &produced);
+          if (r != LIBDEFLATE_SUCCESS || produced != expected || in_used != in_size)
+            throw FormatError("compressed data of " + e.text_name + " is damaged (chunk " + std::to_string(k) + ")");
+          crcs[k] = static_cast<uint32_t>(libdeflate_crc32(0, out.data(), produced));
+          sink.put_at(begin, out.data(), produced);
+          decoded.fetch_add(produced);
+          changed.notify_one();
+        }
+      } catch (...) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!failure) failure = std::current_exception();
+        stop = true;
+      }
+      if (d != nullptr) libdeflate_free_decompressor(d);
+      std::lock_guard<std::mutex> lock(mutex);
+      --running;
+      changed.notify_one();
+    };
+
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t workers = std::min<size_t>({count, cores, kMaxWorkers,
+                                             std::max<size_t>(1, kMemoryLimit / (2 * size_t{table.chunk_size} + 2))});
+    std::vector<std::thread> threads;
+    running = workers;
+    for (size_t i = 0; i < workers; ++i) threads.emplace_back(work);
+    struct Joiner {
+      std::vector<std::thread>& threads;
+      std::atomic<bool>& stop;
+      ~Joiner() {
+        stop = true;
+        for (auto& t : threads)
+          if (t.joinable()) t.join();
+      }
+    } joiner{threads, stop};
+
+    uint64_t reported = 0;
+    for (;;) {
+      bool finished = false;
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait_for(lock, std::chrono::milliseconds(100));
+        finished = running == 0;
+      }
+      const uint64_t now = decoded.load();
+      if (now > reported) {
+        session.progress(static_cast<int64_t>(now - reported));  // may throw StopRequested
+        reported = now;
+      } else {
+        session.check_abort();
+      }
+      if (finished) break;
+    }
+    for (auto& t : threads) t.join();
+    if (failure) std::rethrow_exception(failure);
+
+    Decoded result;
+    for (size_t k = 0; k < count; ++k) {
+      const uint64_t begin = uint64_t{k} * table.chunk_size;
+      const uint64_t length = std::min<uint64_t>(e.uncompressed_size - begin, table.chunk_size);
+      result.crc = static_cast<uint32_t>(crc32_combine64(result.crc, crcs[k], static_cast<z_off64_t>(length)));
+      result.size += length;
+    }
+    return result;
   }
 
  private:
-  static constexpr size_t kLanes = 2;
-  struct Lane {
-    std::vector<uint8_t> in, out;
-    size_t in_size = 0, expected = 0;
-    uint32_t crc = 0;
-    bool ok = false;
-  };
-
-  void inflate_lane(size_t k) {
-    Lane& lane = lanes_[k];
-    size_t in_used = 0, produced = 0;
-    const libdeflate_result r = libdeflate_deflate_decompress_ex(decompressors_[k], lane.in.data(), lane.in_size,
-                                                                 lane.out.data(), lane.expected, &in_used, &produced);
-    lane.ok = r == LIBDEFLATE_SUCCESS && produced == lane.expected && in_used == lane.in_size;
-    lane.crc = lane.ok ? static_cast<uint32_t>(libdeflate_crc32(0, lane.out.data(), produced)) : 0;
-  }
-
-  libdeflate_decompressor* decompressors_[kLanes] = {};
-  Lane lanes_[kLanes];
+  static constexpr size_t kMaxWorkers = 4;
+  static constexpr size_t kMemoryLimit = size_t{64} << 20;
 };
 
 // Streams one entry's data through the decoder into the sink, reporting progress.
@@ -233,7 +283,7 @@ void check_no_clash(const std::vector<const CentralEntry*>& selected, bool folde
     if (!added)
       throw EngineError(ZE_INVALID, ZE_MSG_UNSAFE_NAME,
                         "Entries " + it->second->text_name + " and " + e->text_name + " would both be extracted to " +
-                            rel + (folders ? "" : "; extract with folder names to keep them apart"));
+                            rel + (folders ? "" : "; extract with folders kept to keep them apart"));
   }
 }
 

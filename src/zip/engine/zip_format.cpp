@@ -45,48 +45,53 @@ struct EndRecord {
 };
 
 EndRecord find_end_record(const ArchiveSource& src) {
+  namespace er = records::end_record;
+  namespace z64e = records::zip64_end_record;
+  namespace loc = records::zip64_locator;
+  using records::get;
   const uint64_t size = src.size();
-  if (size < 22) throw FormatError("no end of central directory record (file too short)");
-  const size_t window = static_cast<size_t>(std::min<uint64_t>(size, 22 + 65535));
+  if (size < er::kSize) throw FormatError("no end of central directory record (file too short)");
+  const size_t window = static_cast<size_t>(std::min<uint64_t>(size, er::kSize + 65535));
   std::vector<uint8_t> tail(window);
   src.read_at(size - window, tail.data(), window);
-  for (size_t i = window - 22 + 1; i-- > 0;) {
+  for (size_t i = window - er::kSize + 1; i-- > 0;) {
     const uint8_t* p = tail.data() + i;
-    if (get32(p) != kEndSig) continue;
-    const uint16_t comment_len = get16(p + 20);
-    if (i + 22 + comment_len > window) continue;  // a stray signature inside the comment
+    if (get<er::Signature>(p) != er::kSignature) continue;
+    const uint16_t comment_len = get<er::CommentLength>(p);
+    if (i + er::kSize + comment_len > window) continue;  // a stray signature inside the comment
     EndRecord end;
     end.position = size - window + i;
-    if (get16(p + 4) != 0 || get16(p + 6) != 0) throw FormatError("archives split over several disks are not supported");
-    end.entries = get16(p + 10);
-    end.cd_size = get32(p + 12);
-    end.cd_offset = get32(p + 16);
-    end.comment.assign(reinterpret_cast<const char*>(p + 22), comment_len);
-    if (end.position >= 20) {
-      uint8_t loc[20];
-      src.read_at(end.position - 20, loc, sizeof loc);
-      if (get32(loc) == kZip64LocatorSig) {
+    if (get<er::ThisDisk>(p) != 0 || get<er::CentralDisk>(p) != 0)
+      throw FormatError("archives split over several disks are not supported");
+    end.entries = get<er::TotalEntries>(p);
+    end.cd_size = get<er::CentralSize>(p);
+    end.cd_offset = get<er::CentralOffset>(p);
+    end.comment.assign(reinterpret_cast<const char*>(p + er::kSize), comment_len);
+    if (end.position >= loc::kSize) {
+      uint8_t l[loc::kSize];
+      src.read_at(end.position - loc::kSize, l, sizeof l);
+      if (get<loc::Signature>(l) == loc::kSignature) {
         // The locator's offset counts from the archive's start; with data in front of the
         // archive (a script or program stub) the record lies that much further, right before
         // the locator.
-        uint64_t z64 = get64(loc + 8);
-        uint8_t rec[56];
+        uint64_t z64 = get<loc::Zip64EndOffset>(l);
+        uint8_t rec[z64e::kSize];
         bool found = false;
-        if (z64 <= end.position && end.position - z64 >= 56) {
+        if (z64 <= end.position && end.position - z64 >= z64e::kSize) {
           src.read_at(z64, rec, sizeof rec);
-          found = get32(rec) == kZip64EndSig;
+          found = get<z64e::Signature>(rec) == z64e::kSignature;
         }
-        if (!found && end.position >= 20 + 56) {
-          z64 = end.position - 20 - 56;
+        if (!found && end.position >= loc::kSize + z64e::kSize) {
+          z64 = end.position - loc::kSize - z64e::kSize;
           src.read_at(z64, rec, sizeof rec);
-          found = get32(rec) == kZip64EndSig;
+          found = get<z64e::Signature>(rec) == z64e::kSignature;
         }
         if (!found) throw FormatError("no Zip64 end record where its locator points");
         end.zip64 = true;
         end.zip64_position = z64;
-        end.entries = get64(rec + 32);
-        end.cd_size = get64(rec + 40);
-        end.cd_offset = get64(rec + 48);
+        end.entries = get<z64e::TotalEntries>(rec);
+        end.cd_size = get<z64e::CentralSize>(rec);
+        end.cd_offset = get<z64e::CentralOffset>(rec);
       }
     }
     return end;
@@ -98,16 +103,16 @@ EndRecord find_end_record(const ArchiveSource& src) {
 void apply_extra(CentralEntry& e, bool usize32_full, bool csize32_full, bool offset32_full) {
   const auto* p = reinterpret_cast<const uint8_t*>(e.extra.data());
   size_t left = e.extra.size();
-  while (left >= 4) {
-    const uint16_t id = get16(p);
-    const uint16_t len = get16(p + 2);
+  while (left >= records::extra::kHeaderSize) {
+    const uint16_t id = records::get<records::extra::Id>(p);
+    const uint16_t len = records::get<records::extra::Length>(p);
     if (len > left - 4) break;  // truncated extra field: ignore the rest, as other readers do
-    const uint8_t* d = p + 4;
+    const uint8_t* d = p + records::extra::kHeaderSize;
     if (id == kZip64ExtraId) {
       size_t at = 0;
       auto take = [&](uint64_t& field) {
         if (at + 8 > len) throw FormatError("Zip64 extra field too short for entry " + e.text_name);
-        field = get64(d + at);
+        field = orv::bytes::load_le64(d + at);
         at += 8;
       };
       if (usize32_full) take(e.uncompressed_size);
@@ -115,7 +120,7 @@ void apply_extra(CentralEntry& e, bool usize32_full, bool csize32_full, bool off
       if (offset32_full) take(e.local_offset);
     } else if (id == kTimeExtraId && len >= 5 && (d[0] & 1)) {
       e.has_unix_time = true;
-      e.unix_mtime = static_cast<int32_t>(get32(d + 1));
+      e.unix_mtime = static_cast<int32_t>(orv::bytes::load_le32(d + 1));
     }
     p += 4 + len;
     left -= 4 + len;
@@ -131,7 +136,7 @@ CentralDirectory read_central_directory(const ArchiveSource& src) {
   const uint64_t cd_start = cd_end - end.cd_size;
   if (end.cd_offset > cd_start) throw FormatError("central directory offset out of range");
   const uint64_t shift = cd_start - end.cd_offset;  // bytes in front of the archive
-  if (end.entries > end.cd_size / 46) throw FormatError("entry count does not fit the central directory");
+  if (end.entries > end.cd_size / records::central_header::kSize) throw FormatError("entry count does not fit the central directory");
 
   std::vector<uint8_t> cd(static_cast<size_t>(end.cd_size));
   if (!cd.empty()) src.read_at(cd_start, cd.data(), cd.size());
@@ -142,46 +147,46 @@ CentralDirectory read_central_directory(const ArchiveSource& src) {
   dir.entries.reserve(static_cast<size_t>(end.entries));
   size_t at = 0;
   for (uint64_t i = 0; i < end.entries; ++i) {
-    if (cd.size() - at < 46) throw FormatError("central directory ends inside a header");
+    if (cd.size() - at < records::central_header::kSize) throw FormatError("central directory ends inside a header");
     const uint8_t* h = cd.data() + at;
-    if (get32(h) != kCentralSig) throw FormatError("a central header signature is wrong");
+    records::CentralHeader ch;
+    if (!records::ParseCentralHeader(h, ch)) throw FormatError("a central header signature is wrong");
+    if (cd.size() - at < ch.total_size()) throw FormatError("central header runs past the directory");
     CentralEntry e;
-    e.made_by = get16(h + 4);
-    e.version_needed = get16(h + 6);
-    e.flags = get16(h + 8);
-    e.method = get16(h + 10);
-    e.dos_time = get32(h + 12);
-    e.crc = get32(h + 16);
-    const uint32_t csize = get32(h + 20), usize = get32(h + 24);
-    const size_t name_len = get16(h + 28), extra_len = get16(h + 30), comment_len = get16(h + 32);
-    const uint16_t disk = get16(h + 34);
-    e.internal_attr = get16(h + 36);
-    e.external_attr = get32(h + 38);
-    const uint32_t offset = get32(h + 42);
-    if (cd.size() - at - 46 < name_len + extra_len + comment_len) throw FormatError("central header runs past the directory");
-    e.name.assign(reinterpret_cast<const char*>(h + 46), name_len);
+    e.made_by = ch.made_by;
+    e.version_needed = ch.version_needed;
+    e.flags = ch.flags;
+    e.method = ch.method;
+    e.dos_time = ch.dos_time;
+    e.crc = ch.crc;
+    e.internal_attr = ch.internal_attr;
+    e.external_attr = ch.external_attr;
+    const uint8_t* name = h + records::central_header::kSize;
+    e.name.assign(reinterpret_cast<const char*>(name), ch.name_length);
     e.text_name = records::EntryName(e.name, e.flags, e.made_by);
-    e.extra.assign(reinterpret_cast<const char*>(h + 46 + name_len), extra_len);
-    e.compressed_size = csize;
-    e.uncompressed_size = usize;
-    e.local_offset = offset;
-    apply_extra(e, usize == kMax32, csize == kMax32, offset == kMax32);
-    if (disk != 0 && disk != kMax16) throw FormatError("entry on another disk: " + e.text_name);
+    e.extra.assign(reinterpret_cast<const char*>(name + ch.name_length), ch.extra_length);
+    e.compressed_size = ch.compressed_size;
+    e.uncompressed_size = ch.uncompressed_size;
+    e.local_offset = ch.local_offset;
+    apply_extra(e, ch.uncompressed_size == kMax32, ch.compressed_size == kMax32, ch.local_offset == kMax32);
+    if (ch.disk_start != 0 && ch.disk_start != kMax16) throw FormatError("entry on another disk: " + e.text_name);
     if (e.local_offset > end.cd_offset) throw FormatError("local header offset out of range for " + e.text_name);
     e.local_offset += shift;
     if (e.compressed_size > cd_start - e.local_offset) throw FormatError("compressed size out of range for " + e.text_name);
     dir.entries.push_back(std::move(e));
-    at += 46 + name_len + extra_len + comment_len;
+    at += ch.total_size();
   }
   return dir;
 }
 
 uint64_t local_data_offset(const ArchiveSource& src, const CentralEntry& e) {
-  uint8_t h[30];
-  if (e.local_offset > src.size() || src.size() - e.local_offset < 30) throw FormatError("local header out of range for " + e.text_name);
+  namespace lh = records::local_header;
+  uint8_t h[lh::kSize];
+  if (e.local_offset > src.size() || src.size() - e.local_offset < lh::kSize)
+    throw FormatError("local header out of range for " + e.text_name);
   src.read_at(e.local_offset, h, sizeof h);
-  if (get32(h) != kLocalSig) throw FormatError("local header signature is wrong for " + e.text_name);
-  const uint64_t data = e.local_offset + 30 + get16(h + 26) + get16(h + 28);
+  if (records::get<lh::Signature>(h) != lh::kSignature) throw FormatError("local header signature is wrong for " + e.text_name);
+  const uint64_t data = e.local_offset + lh::kSize + records::get<lh::NameLength>(h) + records::get<lh::ExtraLength>(h);
   if (data > src.size() || src.size() - data < e.compressed_size) throw FormatError("entry data runs past the archive: " + e.text_name);
   return data;
 }

@@ -1,5 +1,5 @@
-// Zip records as the engine writes and reads them: little-endian field helpers, MS-DOS times,
-// and the central-directory reader (with Zip64 end records and extra fields).
+// Zip records as the engine writes and reads them (layouts in zip/records/zip_records.h): MS-DOS
+// times, and the central-directory reader (with Zip64 end records and extra fields).
 //
 // The reader trusts nothing in the file: every length and offset is checked against the
 // archive's size before use, and a damaged directory yields a FormatError with the reason.
@@ -11,38 +11,46 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_order.h"
+#include "zip/records/zip_records.h"
+
 namespace orv::zip::engine {
 
-inline constexpr uint32_t kLocalSig = 0x04034B50;
-inline constexpr uint32_t kCentralSig = 0x02014B50;
-inline constexpr uint32_t kEndSig = 0x06054B50;
-inline constexpr uint32_t kZip64EndSig = 0x06064B50;
-inline constexpr uint32_t kZip64LocatorSig = 0x07064B50;
-inline constexpr uint32_t kDescriptorSig = 0x08074B50;
-inline constexpr uint16_t kZip64ExtraId = 0x0001;
-inline constexpr uint16_t kTimeExtraId = 0x5455;  // extended timestamp ("UT")
-inline constexpr uint32_t kMax32 = 0xFFFFFFFFu;
-inline constexpr uint16_t kMax16 = 0xFFFF;
+// Names the engine's code uses for the record constants of zip/records/zip_records.h.
+inline constexpr uint32_t kLocalSig = records::local_header::kSignature;
+inline constexpr uint32_t kCentralSig = records::central_header::kSignature;
+inline constexpr uint32_t kEndSig = records::end_record::kSignature;
+inline constexpr uint32_t kZip64EndSig = records::zip64_end_record::kSignature;
+inline constexpr uint32_t kZip64LocatorSig = records::zip64_locator::kSignature;
+inline constexpr uint32_t kDescriptorSig = records::data_descriptor::kSignature;
+inline constexpr uint16_t kZip64ExtraId = records::extra::kZip64;
+inline constexpr uint16_t kTimeExtraId = records::extra::kExtendedTime;
+inline constexpr uint32_t kMax32 = records::kMax32;
+inline constexpr uint16_t kMax16 = records::kMax16;
 
-// Appends little-endian fields to a byte buffer.
+// Appends little-endian fields to a byte buffer (for variable-length parts: extra fields, and
+// the records of tests).
 class ByteWriter {
  public:
   void u8(uint8_t v) { bytes_.push_back(v); }
-  void u16(uint16_t v) { u8(static_cast<uint8_t>(v)); u8(static_cast<uint8_t>(v >> 8)); }
-  void u32(uint32_t v) { u16(static_cast<uint16_t>(v)); u16(static_cast<uint16_t>(v >> 16)); }
-  void u64(uint64_t v) { u32(static_cast<uint32_t>(v)); u32(static_cast<uint32_t>(v >> 32)); }
+  void u16(uint16_t v) { append<2>(v, orv::bytes::store_le16); }
+  void u32(uint32_t v) { append<4>(v, orv::bytes::store_le32); }
+  void u64(uint64_t v) { append<8>(v, orv::bytes::store_le64); }
   void raw(const std::string& s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
   void raw(const std::vector<uint8_t>& s) { bytes_.insert(bytes_.end(), s.begin(), s.end()); }
+  void raw(const uint8_t* p, size_t n) { bytes_.insert(bytes_.end(), p, p + n); }
   const std::vector<uint8_t>& bytes() const { return bytes_; }
   std::vector<uint8_t>& bytes() { return bytes_; }
 
  private:
+  template <size_t N, typename T>
+  void append(T v, void (*store)(uint8_t*, T)) {
+    uint8_t b[N];
+    store(b, v);
+    bytes_.insert(bytes_.end(), b, b + N);
+  }
   std::vector<uint8_t> bytes_;
 };
-
-inline uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-inline uint32_t get32(const uint8_t* p) { return get16(p) | (static_cast<uint32_t>(get16(p + 2)) << 16); }
-inline uint64_t get64(const uint8_t* p) { return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32); }
 
 // MS-DOS packed date (high 16 bits) and time (low 16 bits) in local time; years before 1980
 // become 1980-01-01 00:00.

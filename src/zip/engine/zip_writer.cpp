@@ -60,9 +60,9 @@ std::string without_zip64(const std::string& extra) {
   size_t at = 0;
   while (at + 4 <= extra.size()) {
     const auto* p = reinterpret_cast<const uint8_t*>(extra.data() + at);
-    const size_t len = get16(p + 2);
+    const size_t len = orv::bytes::load_le16(p + 2);
     if (at + 4 + len > extra.size()) break;
-    if (get16(p) != kZip64ExtraId) out.append(extra, at, 4 + len);
+    if (orv::bytes::load_le16(p) != kZip64ExtraId) out.append(extra, at, 4 + len);
     at += 4 + len;
   }
   return out;
@@ -96,16 +96,8 @@ void ZipWriter::write(const void* data, size_t n) {
 }
 
 void ZipWriter::write_local_header(const CentralEntry& e, bool zip64_sizes) {
-  ByteWriter w;
-  w.u32(kLocalSig);
-  w.u16(e.version_needed);
-  w.u16(e.flags);
-  w.u16(e.method);
-  w.u32(e.dos_time);
-  w.u32(e.crc);
-  w.u32(zip64_sizes ? kMax32 : static_cast<uint32_t>(e.compressed_size));
-  w.u32(zip64_sizes ? kMax32 : static_cast<uint32_t>(e.uncompressed_size));
-  w.u16(static_cast<uint16_t>(e.name.size()));
+  namespace lh = records::local_header;
+  using records::put;
   std::string extra = without_zip64(e.extra);
   if (zip64_sizes) {
     ByteWriter z;
@@ -115,7 +107,19 @@ void ZipWriter::write_local_header(const CentralEntry& e, bool zip64_sizes) {
     z.u64(e.compressed_size);
     extra = std::string(z.bytes().begin(), z.bytes().end()) + extra;
   }
-  w.u16(static_cast<uint16_t>(extra.size()));
+  uint8_t h[lh::kSize];
+  put<lh::Signature>(h, lh::kSignature);
+  put<lh::VersionNeeded>(h, e.version_needed);
+  put<lh::Flags>(h, e.flags);
+  put<lh::Method>(h, e.method);
+  put<lh::DosTime>(h, e.dos_time);
+  put<lh::Crc>(h, e.crc);
+  put<lh::CompressedSize>(h, zip64_sizes ? kMax32 : static_cast<uint32_t>(e.compressed_size));
+  put<lh::UncompressedSize>(h, zip64_sizes ? kMax32 : static_cast<uint32_t>(e.uncompressed_size));
+  put<lh::NameLength>(h, static_cast<uint16_t>(e.name.size()));
+  put<lh::ExtraLength>(h, static_cast<uint16_t>(extra.size()));
+  ByteWriter w;
+  w.raw(h, sizeof h);
   w.raw(e.name);
   w.raw(extra);
   write(w.bytes().data(), w.bytes().size());
@@ -234,17 +238,21 @@ void ZipWriter::add_file(const NewEntry& ne) {
   if (e.method == 8 && size > 0) e.extra += encode_chunk_table(table);
   if (!zip64 && e.compressed_size >= kMax32)
     throw EngineError(ZE_INVALID, ZE_MSG_FORMAT, "Compressed data of " + ne.source + " outgrew 4 GiB");
-  // Patch CRC and sizes into the local header.
-  ByteWriter patch;
-  patch.u32(e.crc);
-  patch.u32(zip64 ? kMax32 : static_cast<uint32_t>(e.compressed_size));
-  patch.u32(zip64 ? kMax32 : static_cast<uint32_t>(e.uncompressed_size));
-  out_.write_at(header_at + 14, patch.bytes().data(), patch.bytes().size());
+  // Patch CRC and sizes into the local header: its fields from Crc to UncompressedSize, and
+  // the values of the Zip64 field that opens its extra field.
+  namespace lh = records::local_header;
+  static_assert(lh::CompressedSize::offset == lh::Crc::offset + 4 && lh::UncompressedSize::offset == lh::Crc::offset + 8);
+  uint8_t patch[lh::UncompressedSize::offset + 4];
+  records::put<lh::Crc>(patch, e.crc);
+  records::put<lh::CompressedSize>(patch, zip64 ? kMax32 : static_cast<uint32_t>(e.compressed_size));
+  records::put<lh::UncompressedSize>(patch, zip64 ? kMax32 : static_cast<uint32_t>(e.uncompressed_size));
+  out_.write_at(header_at + lh::Crc::offset, patch + lh::Crc::offset, sizeof patch - lh::Crc::offset);
   if (zip64) {
     ByteWriter sizes;
     sizes.u64(e.uncompressed_size);
     sizes.u64(e.compressed_size);
-    out_.write_at(header_at + 30 + e.name.size() + 4, sizes.bytes().data(), sizes.bytes().size());
+    out_.write_at(header_at + lh::kSize + e.name.size() + records::extra::kHeaderSize, sizes.bytes().data(),
+                  sizes.bytes().size());
   }
   central_.push_back(std::move(e));
 }
@@ -266,23 +274,27 @@ void ZipWriter::commit(const std::string& comment) {
     }
     uint16_t needed = e.version_needed;
     if ((big_u || big_c || big_o) && needed < 45) needed = 45;
+    namespace ch = records::central_header;
+    using records::put;
+    uint8_t h[ch::kSize];
+    put<ch::Signature>(h, ch::kSignature);
+    put<ch::MadeBy>(h, e.made_by);
+    put<ch::VersionNeeded>(h, needed);
+    put<ch::Flags>(h, e.flags);
+    put<ch::Method>(h, e.method);
+    put<ch::DosTime>(h, e.dos_time);
+    put<ch::Crc>(h, e.crc);
+    put<ch::CompressedSize>(h, big_c ? kMax32 : static_cast<uint32_t>(e.compressed_size));
+    put<ch::UncompressedSize>(h, big_u ? kMax32 : static_cast<uint32_t>(e.uncompressed_size));
+    put<ch::NameLength>(h, static_cast<uint16_t>(e.name.size()));
+    put<ch::ExtraLength>(h, static_cast<uint16_t>(extra.size()));
+    put<ch::CommentLength>(h, 0);
+    put<ch::DiskStart>(h, 0);
+    put<ch::InternalAttr>(h, e.internal_attr);
+    put<ch::ExternalAttr>(h, e.external_attr);
+    put<ch::LocalOffset>(h, big_o ? kMax32 : static_cast<uint32_t>(e.local_offset));
     ByteWriter w;
-    w.u32(kCentralSig);
-    w.u16(e.made_by);
-    w.u16(needed);
-    w.u16(e.flags);
-    w.u16(e.method);
-    w.u32(e.dos_time);
-    w.u32(e.crc);
-    w.u32(big_c ? kMax32 : static_cast<uint32_t>(e.compressed_size));
-    w.u32(big_u ? kMax32 : static_cast<uint32_t>(e.uncompressed_size));
-    w.u16(static_cast<uint16_t>(e.name.size()));
-    w.u16(static_cast<uint16_t>(extra.size()));
-    w.u16(0);  // comment
-    w.u16(0);  // disk
-    w.u16(e.internal_attr);
-    w.u32(e.external_attr);
-    w.u32(big_o ? kMax32 : static_cast<uint32_t>(e.local_offset));
+    w.raw(h, sizeof h);
     w.raw(e.name);
     w.raw(extra);
     write(w.bytes().data(), w.bytes().size());
@@ -290,33 +302,43 @@ void ZipWriter::commit(const std::string& comment) {
   const uint64_t cd_size = offset_ - cd_start;
   const uint64_t count = central_.size();
   const bool zip64 = count >= kMax16 || cd_size >= kMax32 || cd_start >= kMax32;
+  using records::put;
   ByteWriter w;
   if (zip64) {
+    namespace z64e = records::zip64_end_record;
+    namespace loc = records::zip64_locator;
     const uint64_t z64_at = offset_;
-    w.u32(kZip64EndSig);
-    w.u64(44);
-    w.u16(kMadeByUnix);
-    w.u16(45);
-    w.u32(0);
-    w.u32(0);
-    w.u64(count);
-    w.u64(count);
-    w.u64(cd_size);
-    w.u64(cd_start);
-    w.u32(kZip64LocatorSig);
-    w.u32(0);
-    w.u64(z64_at);
-    w.u32(1);
+    uint8_t r[z64e::kSize];
+    put<z64e::Signature>(r, z64e::kSignature);
+    put<z64e::RecordSize>(r, z64e::kSize - 12);
+    put<z64e::MadeBy>(r, kMadeByUnix);
+    put<z64e::VersionNeeded>(r, 45);
+    put<z64e::ThisDisk>(r, 0);
+    put<z64e::CentralDisk>(r, 0);
+    put<z64e::EntriesThisDisk>(r, count);
+    put<z64e::TotalEntries>(r, count);
+    put<z64e::CentralSize>(r, cd_size);
+    put<z64e::CentralOffset>(r, cd_start);
+    w.raw(r, sizeof r);
+    uint8_t l[loc::kSize];
+    put<loc::Signature>(l, loc::kSignature);
+    put<loc::Zip64EndDisk>(l, 0);
+    put<loc::Zip64EndOffset>(l, z64_at);
+    put<loc::TotalDisks>(l, 1);
+    w.raw(l, sizeof l);
   }
+  namespace er = records::end_record;
   const std::string text = comment.substr(0, kMax16);
-  w.u32(kEndSig);
-  w.u16(0);
-  w.u16(0);
-  w.u16(static_cast<uint16_t>(std::min<uint64_t>(count, kMax16)));
-  w.u16(static_cast<uint16_t>(std::min<uint64_t>(count, kMax16)));
-  w.u32(static_cast<uint32_t>(std::min<uint64_t>(cd_size, kMax32)));
-  w.u32(static_cast<uint32_t>(std::min<uint64_t>(cd_start, kMax32)));
-  w.u16(static_cast<uint16_t>(text.size()));
+  uint8_t r[er::kSize];
+  put<er::Signature>(r, er::kSignature);
+  put<er::ThisDisk>(r, 0);
+  put<er::CentralDisk>(r, 0);
+  put<er::EntriesThisDisk>(r, static_cast<uint16_t>(std::min<uint64_t>(count, kMax16)));
+  put<er::TotalEntries>(r, static_cast<uint16_t>(std::min<uint64_t>(count, kMax16)));
+  put<er::CentralSize>(r, static_cast<uint32_t>(std::min<uint64_t>(cd_size, kMax32)));
+  put<er::CentralOffset>(r, static_cast<uint32_t>(std::min<uint64_t>(cd_start, kMax32)));
+  put<er::CommentLength>(r, static_cast<uint16_t>(text.size()));
+  w.raw(r, sizeof r);
   w.raw(text);
   write(w.bytes().data(), w.bytes().size());
   out_.sync();

@@ -275,6 +275,37 @@ TEST(Archiver, CancelThroughOnCheckTerminateKeepsTheOldArchive) {
   EXPECT_EQ(testing::list_folder(env.work()), (std::vector<std::string>{"a.zip", "big.Dat", "old.Dat"}));
 }
 
+TEST(Archiver, CancelDuringAParallelInflateLeavesNoFile) {
+  TestEnv env;
+  ArchiverFixture f;
+  const std::string big = testing::database_like_bytes(40 << 20, 5);  // ten chunks, inflated in parallel
+  write_file(env.work() / "big.Dat", big);
+  const fs::path archive = env.work() / "a.zip";
+  f.zip.SetZipFileName(archive.string());
+  f.zip.FSpecArgs = {(env.work() / "big.Dat").string()};
+  ASSERT_EQ(f.zip.Add(), 1);
+  fs::create_directories(env.work() / "out");
+
+  ArchiverFixture g;
+  g.zip.SetZipFileName(archive.string());
+  g.zip.ExtrBaseDir = (env.work() / "out").string();
+  int updates = 0;
+  g.zip.OnCheckTerminate = [&](TZipArchiver*, bool& abort) { abort = abort || updates > 0; };
+  g.zip.OnProgress = [&](TZipArchiver*, ProgressType t, const std::string&, int64_t) {
+    if (t == ProgressType::ProgressUpdate) ++updates;
+  };
+  EXPECT_EQ(g.zip.Extract(), 0);
+  EXPECT_TRUE(g.has_message(msg::DllUserCancelled)) << g.texts();
+  EXPECT_TRUE(testing::list_folder(env.work() / "out").empty());
+
+  // Uncancelled, the same extract writes every chunk in its place.
+  ArchiverFixture h;
+  h.zip.SetZipFileName(archive.string());
+  h.zip.ExtrBaseDir = (env.work() / "out").string();
+  ASSERT_EQ(h.zip.Extract(), 1) << h.texts();
+  EXPECT_TRUE(read_file(env.work() / "out" / "big.Dat") == big);
+}
+
 TEST(Archiver, MissingSourceFailsVisiblyAndMakesNoArchive) {
   TestEnv env;
   ArchiverFixture f;

@@ -110,6 +110,19 @@ TEST(ZipNames, TwoEntriesOntoOneFileAreRefusedUnlessFoldersAreKept) {
   EXPECT_EQ(g.zip.Extract(), 3) << g.texts();
   EXPECT_EQ(read_file(w / "kept" / "d1" / "f.txt"), "one");
   EXPECT_EQ(read_file(w / "kept" / "d2" / "f.txt"), "two");
+
+  // The same from the command line: refused flat (exit 1, both names), extracted with --folders.
+  const std::string tool = shell_quote((orv::test::bin_dir() / "orvakell-zip").string());
+  const std::string archive = shell_quote((w / "clash.zip").string());
+  fs::create_directories(w / "cli");
+  auto r = run_command(tool + " extract " + archive + " " + shell_quote((w / "cli").string()));
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("d1/f.txt and d2/f.txt"), std::string::npos) << r.output;
+  EXPECT_TRUE(testing::list_folder(w / "cli").empty());
+  r = run_command(tool + " extract --folders " + archive + " " + shell_quote((w / "cli").string()));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(read_file(w / "cli" / "d1" / "f.txt"), "one");
+  EXPECT_EQ(read_file(w / "cli" / "d2" / "f.txt"), "two");
 }
 
 TEST(ZipNames, ArchivesBehindAStubAreFoundWithAndWithoutZip64) {

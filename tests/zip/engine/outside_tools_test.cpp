@@ -221,6 +221,8 @@ TEST(OutsideTools, OrvakellZipCommandLine) {
   r = run_command(tool + " extract " + q(w / "Sales.zip") + " " + q(w / "out"));
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_EQ(read_file(w / "out" / "Sales.Dat"), read_file(w / "Sales.Dat"));
+  // Standard error is no terminal here: no progress line, only the result.
+  EXPECT_EQ(r.output, "extracted 1 file\n");
   r = run_command(tool + " add " + q(w / "other.zip") + " " + q(w / "missing.Dat"));
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.output.find("Nothing to add for"), std::string::npos) << r.output;
