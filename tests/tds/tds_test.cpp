@@ -232,9 +232,36 @@ TEST_F(TdsTest, EngineErrorsHaveSqlServerNumbers) {
   EXPECT_SERVER_ERROR_NUMBER(c->execute("INSERT INTO items VALUES(1, N'x', 1)", {}), 2627, "Violation of PRIMARY KEY");
   EXPECT_SERVER_ERROR_NUMBER(c->execute("INSERT INTO items VALUES(9, NULL, 1)", {}), 515,
                              "Cannot insert the value NULL into column 'name'");
-  // Several statements in one batch: the result of the last one that returns rows.
-  auto r = c->execute("SELECT 1; SELECT 2 AS two", {});
-  EXPECT_TRUE(r.has_rows);
+  // Several statements in one batch: the rows of the last one that returns rows, as the
+  // engine's own sessions give them.
+  auto r = c->execute("SELECT 1 AS one; SELECT 2 AS two", {});
+  ASSERT_TRUE(r.has_rows);
+  ASSERT_EQ(r.columns.size(), 1u);
+  EXPECT_EQ(r.columns[0].name, "two");
+  EXPECT_EQ(std::get<std::int64_t>(r.rows.at(0).at(0)), 2);
+}
+
+// Another connection in the database: exclusive access and single-user mode are refused with
+// the server's numbers.
+TEST_F(TdsTest, DatabaseInUseRefusesRestoreAndSingleUser) {
+  make_database("Shared", 1);
+  auto admin = connect();
+  fs::create_directories(env.work());
+  std::string bak = (env.work() / "shared.bak").string();
+  admin->execute(backup_statement("Shared", bak), {});
+  auto user = connect("tester", kPassword, "Shared");
+  EXPECT_SERVER_ERROR_NUMBER(admin->execute(restore_statement("Shared", bak), {}), 3101,
+                             "Exclusive access could not be obtained because the database is in use.");
+  EXPECT_SERVER_ERROR_NUMBER(admin->execute(single_user_statement("Shared", true), {}), 5061,
+                             "ALTER DATABASE failed because a lock could not be placed on database 'Shared'.");
+  user.reset();
+  admin->execute(single_user_statement("Shared", true), {});
+  auto first = connect("tester", kPassword, "Shared");
+  EXPECT_SERVER_ERROR_NUMBER(admin->execute(use_statement("Shared"), {}), 924,
+                             "Database 'Shared' is already open and can only have one user at a time.");
+  first.reset();
+  admin->execute(single_user_statement("Shared", false), {});
+  EXPECT_NO_THROW(admin->execute(restore_statement("Shared", bak), {}));
 }
 
 TEST_F(TdsTest, RestoreOverAnExistingDatabaseNeedsReplaceIn2012Mode) {
