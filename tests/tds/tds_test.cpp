@@ -565,6 +565,36 @@ TEST(TdsProtocol, Utf16RoundTripWithSurrogatesAndBadInput) {
   EXPECT_TRUE(valid_utf8("Çağrı"));
 }
 
+// The fuzz seeds are real request shapes: sp_executesql with an int, and sp_prepexec with an
+// output handle and a datetime followed by sp_unprepare in the same request.
+TEST(TdsProtocol, RpcCallsAndParameterValuesDecoded) {
+  auto seed = [](const char* name) {
+    std::string bytes = orv::test::read_file(orv::test::source_dir() / "fuzz" / "corpus" / "tds_messages" / name);
+    return std::vector<std::uint8_t>(bytes.begin() + 1, bytes.end());  // the first byte picks the parser
+  };
+  auto calls = parse_rpc(seed("rpc_executesql"));
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].proc_id, 10);
+  ASSERT_EQ(calls[0].params.size(), 3u);
+  EXPECT_EQ(std::get<std::string>(calls[0].params[0].value), "SELECT @P1");
+  EXPECT_EQ(calls[0].params[2].name, "@P1");
+  EXPECT_EQ(std::get<std::int64_t>(calls[0].params[2].value), 7);
+  calls = parse_rpc(seed("rpc_prepexec"));
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].proc_id, 13);
+  ASSERT_EQ(calls[0].params.size(), 4u);
+  EXPECT_TRUE(calls[0].params[0].output);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(calls[0].params[0].value));
+  // 40000 days after 1900-01-01 and 100/300 s: stored days count from 1899-12-30.
+  EXPECT_NEAR(std::get<dal::DateTime>(calls[0].params[3].value).days, 40002.0 + 100.0 / 300.0 / 86400.0, 1e-9);
+  EXPECT_EQ(calls[1].proc_id, 15);
+  EXPECT_EQ(std::get<std::int64_t>(calls[1].params.at(0).value), 1);
+  auto cut = seed("rpc_prepexec");
+  cut.resize(cut.size() - 3);
+  EXPECT_THROW(parse_rpc(cut), TdsError);
+  EXPECT_EQ(parse_sql_batch(seed("batch")), "SELECT 'Çağrı', N'x'; USE [a]]b]");
+}
+
 TEST(TdsProtocol, LoginFieldsAndPasswordDecoded) {
   auto l = parse_login7(login7("Ayşe", "p}w;ğ"));
   EXPECT_EQ(l.user, "Ayşe");
