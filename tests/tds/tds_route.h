@@ -28,7 +28,7 @@ class TdsRoute {
   static constexpr const char* kUser = "orv_route";
   static constexpr const char* kPassword = "R0ute;p}w";
 
-  TdsRoute() {
+  explicit TdsRoute(bool modern = false) {
     // One place per build for the whole process: unixODBC keeps what it read of odbcinst.ini,
     // so the file must outlive each test's private folder.
     std::filesystem::path odbc = bin_dir().parent_path() / "tests" / "tds-odbc";
@@ -39,6 +39,7 @@ class TdsRoute {
     setenv("FREETDSCONF", (odbc / "freetds.conf").c_str(), 1);
     server::EngineOptions o;
     o.root = server::default_engine_folder();
+    o.modern = modern;
     engine_ = server::Engine::open(o);
     server::LoginRequest admin;
     admin.integrated = true;
