@@ -142,8 +142,11 @@ class OdbcConnection : public dal::Connection {
     for (;;) {
       SQLSMALLINT columns = 0;
       check(SQLNumResultCols(st, &columns), SQL_HANDLE_STMT, st, "SQLNumResultCols");
-      if (columns > 0 && !result.has_rows) {
-        fetch(st, columns, result);
+      if (columns > 0) {
+        // The rows of the last result set that has rows, as the engine's sessions give them.
+        dal::ResultSet rows;
+        fetch(st, columns, rows);
+        result = std::move(rows);
       } else if (columns == 0 && !result.has_rows) {
         SQLLEN count = -1;
         if (SQL_SUCCEEDED(SQLRowCount(st, &count))) result.rows_affected = count;

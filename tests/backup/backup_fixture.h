@@ -26,6 +26,7 @@
 #include "dal/sqlite_driver.h"
 #include "settings/store/schedule.h"
 #include "test_env.h"
+#include "tds_route.h"
 
 namespace orv::backup::testing {
 
@@ -113,9 +114,14 @@ class BackupFixture : public ::testing::Test {
     fs::create_directories(env.home());
     fs::copy_file(orv::test::bin_dir() / "Velmora.db", env.home() / "Velmora.db");
     server::register_local_server(2, server::default_engine_folder());
+    if (orv::test::tds_route_wanted()) {
+      // The same suite through FreeTDS and the TDS listener, with a SQL login.
+      route = std::make_unique<orv::test::TdsRoute>();
+      login = settings::PasswordLoginConnectionString(orv::test::TdsRoute::kUser, orv::test::TdsRoute::kPassword);
+    }
     server::register_server_driver();
     data.store.Open(env.home());
-    data.ADOConnectionSQLC.open(settings::WindowsConnectionString());
+    data.ADOConnectionSQLC.open(login);
     i18n::messages() = test_strings();
     folder = (env.work() / "backups").string() + "/";
     set_system(folder, false, false);
@@ -126,6 +132,8 @@ class BackupFixture : public ::testing::Test {
   }
   void TearDown() override {
     run.reset();
+    data.ADOConnectionSQLC.close();
+    route.reset();
     i18n::messages() = {};
   }
 
@@ -141,7 +149,7 @@ class BackupFixture : public ::testing::Test {
   // A database on the server with one table of `rows` rows, and its row in Database_List.
   void make_database(const std::string& name, int rows = 3) {
     dal::DataConnection c;
-    c.open(settings::WindowsConnectionString());
+    c.open(login);
     c.execute("CREATE DATABASE " + server::quote_identifier(name));
     c.execute(server::use_statement(name));
     c.execute("CREATE TABLE t (a INTEGER, b TEXT)");
@@ -212,6 +220,8 @@ class BackupFixture : public ::testing::Test {
   fs::path file(const std::string& name) const { return fs::path(folder) / name; }
 
   orv::test::TestEnv env;
+  std::string login = settings::WindowsConnectionString();
+  std::unique_ptr<orv::test::TdsRoute> route;
   core::MainData data;
   HookedDialogs dialogs;
   ui::FixedClock clock;

@@ -200,7 +200,7 @@ TEST_F(RunTest, SecondRunReplacesTheBackupAndTheArchive) {
   const std::string first = orv::test::read_file(file("Sales.Dat"));
 
   dal::DataConnection c;
-  c.open(settings::WindowsConnectionString());
+  c.open(login);
   c.execute("USE Sales");
   c.execute("INSERT INTO t VALUES (99, 'second')");
   c.close();

@@ -53,7 +53,7 @@ struct MaintenanceFixture : ServerFixture {
     const bool was = log.recording;
     log.recording = false;
     dal::DataConnection other;
-    other.open(testing::kWindowsLogin);
+    other.open(login);
     bool ok = true;
     try {
       other.execute(server::use_statement(database));

@@ -22,6 +22,7 @@
 #include "dal/dataset.h"
 #include "dal/datetime.h"
 #include "test_env.h"
+#include "tds_route.h"
 #include "zip/archiver/zip_archiver.h"
 
 namespace orv::backup::testing {
@@ -159,6 +160,12 @@ struct ServerFixture {
   explicit ServerFixture(bool modern = false) {
     std::filesystem::create_directories(env.work());
     server::register_local_server(2, server::default_engine_folder(), modern);
+    if (orv::test::tds_route_wanted()) {
+      // The same suite through FreeTDS and the TDS listener, with a SQL login.
+      route = std::make_unique<orv::test::TdsRoute>(modern);
+      login = "Provider=SQLOLEDB.1;Password=\"" + std::string(orv::test::TdsRoute::kPassword) +
+              "\";Persist Security Info=False;User ID=" + orv::test::TdsRoute::kUser + ";Data Source=(local)";
+    }
     server::register_server_driver();
     auto real = dal::find_driver("SQLOLEDB.1");
     if (!std::dynamic_pointer_cast<RecordingDriver>(real)) {
@@ -168,7 +175,7 @@ struct ServerFixture {
     }
     active_log() = &log;
     sqlc.set_command_timeout(std::chrono::seconds(2100000000));
-    sqlc.open(kWindowsLogin);
+    sqlc.open(login);
   }
   ~ServerFixture() { active_log() = nullptr; }
 
@@ -179,7 +186,7 @@ struct ServerFixture {
     const bool was = log.recording;
     log.recording = false;
     dal::DataConnection c;
-    c.open(kWindowsLogin);
+    c.open(login);
     c.execute(server::use_statement(database));
     dal::Query q(c);
     q.set_sql({"SELECT " + col + " FROM " + server::quote_identifier(table) + " ORDER BY 1"});
@@ -199,6 +206,8 @@ struct ServerFixture {
   }
 
   orv::test::TestEnv env;
+  std::string login = kWindowsLogin;
+  std::unique_ptr<orv::test::TdsRoute> route;
   StatementLog log;
   dal::DataConnection sqlc;
 };

@@ -8,6 +8,7 @@
 #include "dal/connection.h"
 #include "dal/dataset.h"
 #include "test_env.h"
+#include "tds_route.h"
 
 namespace orv::server {
 namespace {
@@ -19,10 +20,17 @@ TEST(LocalProvider, RestoreQueriesReadThroughDatasets) {
   orv::test::TestEnv env;
   std::filesystem::create_directories(env.work());
   register_local_server(2, default_engine_folder());
+  std::string login = kWindows;
+  std::unique_ptr<orv::test::TdsRoute> route;
+  if (orv::test::tds_route_wanted()) {  // through FreeTDS and the TDS listener, with a SQL login
+    route = std::make_unique<orv::test::TdsRoute>();
+    login = "Provider=SQLOLEDB.1;Password=\"" + std::string(orv::test::TdsRoute::kPassword) +
+            "\";Persist Security Info=False;User ID=" + orv::test::TdsRoute::kUser + ";Data Source=(local)";
+  }
   register_server_driver();
   dal::DataConnection sqlc;
   sqlc.set_command_timeout(std::chrono::seconds(2100000000));
-  sqlc.open(kWindows);
+  sqlc.open(login);
   sqlc.execute("CREATE DATABASE [Q'1 ]]x]");
   sqlc.execute(use_statement("Q'1 ]x"));
   sqlc.execute("CREATE TABLE a(x); CREATE TABLE b(y); CREATE VIEW v AS SELECT * FROM a;");

@@ -232,9 +232,36 @@ TEST_F(TdsTest, EngineErrorsHaveSqlServerNumbers) {
   EXPECT_SERVER_ERROR_NUMBER(c->execute("INSERT INTO items VALUES(1, N'x', 1)", {}), 2627, "Violation of PRIMARY KEY");
   EXPECT_SERVER_ERROR_NUMBER(c->execute("INSERT INTO items VALUES(9, NULL, 1)", {}), 515,
                              "Cannot insert the value NULL into column 'name'");
-  // Several statements in one batch: the result of the last one that returns rows.
-  auto r = c->execute("SELECT 1; SELECT 2 AS two", {});
-  EXPECT_TRUE(r.has_rows);
+  // Several statements in one batch: the rows of the last one that returns rows, as the
+  // engine's own sessions give them.
+  auto r = c->execute("SELECT 1 AS one; SELECT 2 AS two", {});
+  ASSERT_TRUE(r.has_rows);
+  ASSERT_EQ(r.columns.size(), 1u);
+  EXPECT_EQ(r.columns[0].name, "two");
+  EXPECT_EQ(std::get<std::int64_t>(r.rows.at(0).at(0)), 2);
+}
+
+// Another connection in the database: exclusive access and single-user mode are refused with
+// the server's numbers.
+TEST_F(TdsTest, DatabaseInUseRefusesRestoreAndSingleUser) {
+  make_database("Shared", 1);
+  auto admin = connect();
+  fs::create_directories(env.work());
+  std::string bak = (env.work() / "shared.bak").string();
+  admin->execute(backup_statement("Shared", bak), {});
+  auto user = connect("tester", kPassword, "Shared");
+  EXPECT_SERVER_ERROR_NUMBER(admin->execute(restore_statement("Shared", bak), {}), 3101,
+                             "Exclusive access could not be obtained because the database is in use.");
+  EXPECT_SERVER_ERROR_NUMBER(admin->execute(single_user_statement("Shared", true), {}), 5061,
+                             "ALTER DATABASE failed because a lock could not be placed on database 'Shared'.");
+  user.reset();
+  admin->execute(single_user_statement("Shared", true), {});
+  auto first = connect("tester", kPassword, "Shared");
+  EXPECT_SERVER_ERROR_NUMBER(admin->execute(use_statement("Shared"), {}), 924,
+                             "Database 'Shared' is already open and can only have one user at a time.");
+  first.reset();
+  admin->execute(single_user_statement("Shared", false), {});
+  EXPECT_NO_THROW(admin->execute(restore_statement("Shared", bak), {}));
 }
 
 TEST_F(TdsTest, RestoreOverAnExistingDatabaseNeedsReplaceIn2012Mode) {
@@ -536,6 +563,36 @@ TEST(TdsProtocol, Utf16RoundTripWithSurrogatesAndBadInput) {
   EXPECT_FALSE(valid_utf8("\xC3"));
   EXPECT_FALSE(valid_utf8("\xC0\x80"));
   EXPECT_TRUE(valid_utf8("Çağrı"));
+}
+
+// The fuzz seeds are real request shapes: sp_executesql with an int, and sp_prepexec with an
+// output handle and a datetime followed by sp_unprepare in the same request.
+TEST(TdsProtocol, RpcCallsAndParameterValuesDecoded) {
+  auto seed = [](const char* name) {
+    std::string bytes = orv::test::read_file(orv::test::source_dir() / "fuzz" / "corpus" / "tds_messages" / name);
+    return std::vector<std::uint8_t>(bytes.begin() + 1, bytes.end());  // the first byte picks the parser
+  };
+  auto calls = parse_rpc(seed("rpc_executesql"));
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].proc_id, 10);
+  ASSERT_EQ(calls[0].params.size(), 3u);
+  EXPECT_EQ(std::get<std::string>(calls[0].params[0].value), "SELECT @P1");
+  EXPECT_EQ(calls[0].params[2].name, "@P1");
+  EXPECT_EQ(std::get<std::int64_t>(calls[0].params[2].value), 7);
+  calls = parse_rpc(seed("rpc_prepexec"));
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].proc_id, 13);
+  ASSERT_EQ(calls[0].params.size(), 4u);
+  EXPECT_TRUE(calls[0].params[0].output);
+  EXPECT_TRUE(std::holds_alternative<std::monostate>(calls[0].params[0].value));
+  // 40000 days after 1900-01-01 and 100/300 s: stored days count from 1899-12-30.
+  EXPECT_NEAR(std::get<dal::DateTime>(calls[0].params[3].value).days, 40002.0 + 100.0 / 300.0 / 86400.0, 1e-9);
+  EXPECT_EQ(calls[1].proc_id, 15);
+  EXPECT_EQ(std::get<std::int64_t>(calls[1].params.at(0).value), 1);
+  auto cut = seed("rpc_prepexec");
+  cut.resize(cut.size() - 3);
+  EXPECT_THROW(parse_rpc(cut), TdsError);
+  EXPECT_EQ(parse_sql_batch(seed("batch")), "SELECT 'Çağrı', N'x'; USE [a]]b]");
 }
 
 TEST(TdsProtocol, LoginFieldsAndPasswordDecoded) {
