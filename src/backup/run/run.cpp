@@ -174,6 +174,18 @@ void BackupRun::FillRunListFromSchedule() {
 
 // ---- one backup statement --------------------------------------------------------------------
 
+bool BackupRun::ServerTakesChecksum() {
+  if (server_major_ < 0) {
+    dal::Query& q = data_.ADOQuerySQLBackup;
+    q.close();
+    q.set_sql({server::product_version_statement()});
+    q.open();
+    server_major_ = q.empty() ? 0 : server::product_major_version(q.field("ProductVersion").as_string());
+    q.close();
+  }
+  return server_major_ >= server::kChecksumMajorVersion;
+}
+
 bool BackupRun::BackupDatabase(const std::string& name, const std::string& file) {
   if (name.empty()) return false;
   const fs::path final_path = file;
@@ -186,18 +198,27 @@ bool BackupRun::BackupDatabase(const std::string& name, const std::string& file)
     error = "Cannot remove " + temporary.string() + ": " + ec.message();
   } else {
     try {
+      const bool checksum = ServerTakesChecksum();
       dal::Query& q = data_.ADOQuerySQLBackup;
       q.close();
-      q.set_sql({server::backup_statement(name, temporary.string())});
+      q.set_sql({server::backup_statement(name, temporary.string(), checksum)});
       (void)q.exec_sql();
       if (OnBackupWritten && fs::exists(temporary, ec)) OnBackupWritten(temporary.string());
-      if (StopRequested())
+      if (StopRequested()) {
         error = kStoppedText;
-      else if (!fs::is_regular_file(temporary, ec))
+      } else if (!fs::is_regular_file(temporary, ec)) {
         error = "The server reported success but wrote no file " + temporary.string();
-      else {
-        fs::rename(temporary, final_path, ec);
-        if (ec) error = "Cannot rename " + temporary.string() + " to " + final_path.string() + ": " + ec.message();
+      } else {
+        // Only a file the server reads back whole replaces the previous one.
+        q.close();
+        q.set_sql({server::restore_verifyonly_statement(temporary.string(), checksum)});
+        (void)q.exec_sql();
+        if (StopRequested()) {
+          error = kStoppedText;
+        } else {
+          fs::rename(temporary, final_path, ec);
+          if (ec) error = "Cannot rename " + temporary.string() + " to " + final_path.string() + ": " + ec.message();
+        }
       }
     } catch (const dal::ProviderError& e) {
       error = e.what();
@@ -247,6 +268,7 @@ bool BackupRun::EnsureWorkingFolder(const std::string& folder) {
 void BackupRun::Run(bool list_ready) {
   Flag running(running_);
   stopped_ = false;
+  server_major_ = -1;  // asked again: the connection settings may have changed
   view_.ClearDiscQueue();
   data_.store.PostPendingSystemEdit();
   std::string completed;
@@ -319,6 +341,7 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
     return;
   }
   LastBackupFile = BackupFileName(name);
+  LogCheck(entry, "backup verified");
 
   bool zip_failed = false;
   if (StopRequested()) {
@@ -332,6 +355,7 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
     view_.SetLabel11(i18n::replace_placeholder(msg().Backup_To_Direct_Str, "<Directory>", folder));
     Repaint();
     zip_failed = ZipBackupFile(folder + LastBackupFile, name) != 1;
+    if (!zip_failed) LogCheck(entry, "archive tested");
   }
 
   try {
@@ -349,6 +373,13 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
     Log(entry, RunOutcome::ZipFailed, zip_error_);
   else
     Log(entry, RunOutcome::Ok, "");
+}
+
+void BackupRun::LogCheck(const RunEntry& entry, const std::string& what) {
+  // A line of its own, before the database's outcome line: not a failure (run_log.h).
+  if (auto failed = log_.AppendFields(clock_.now(), {Unattended() ? "scheduled" : "by hand", entry.DatabaseName,
+                                                     LastBackupFile, what, ""}))
+    view_.ShowLastOutcome(entry.DatabaseName + ": " + what + " — " + *failed);
 }
 
 void BackupRun::Log(const RunEntry& entry, RunOutcome outcome, const std::string& error) {

@@ -104,11 +104,13 @@ class BackupRun {
   void FillRunListFromSelection();
   void FillRunListFromSchedule();
   // Sends the backup statement of `name` with the server writing to a temporary file beside
-  // `file`, then renames it over `file`. On a server error: the fixed failure box, the partial
-  // file removed, false. An empty name does nothing and gives false.
+  // `file` (WITH CHECKSUM from SQL Server 2005 on), has the server verify that file (RESTORE
+  // VERIFYONLY), then renames it over `file`. On a server error of either statement: the fixed
+  // failure box, the temporary file removed, `file` untouched, false. An empty name does nothing
+  // and gives false.
   bool BackupDatabase(const std::string& name, const std::string& file);
   // Packs `source_file` into <working folder><name>.zip through the archiver with the progress
-  // window open. Returns 1 and sets LastBackupFile to <name>.zip when the archive was made;
+  // window open; the new archive is tested (TestArchive) before it replaces the old one. Returns 1 and sets LastBackupFile to <name>.zip when the archive was made;
   // returns 0 and leaves LastBackupFile and any older archive as they were when it was not
   // (the archiver has shown its own error box).
   int ZipBackupFile(const std::string& source_file, const std::string& name);
@@ -130,6 +132,13 @@ class BackupRun {
   // Test seam: called with the temporary backup file once the server has written it, before
   // it is verified and renamed (a test flips a byte or ends the process here).
   std::function<void(const std::string& temporary)> OnBackupWritten;
+  // Test seam: called with the temporary archive once the archiver has written it, before it is
+  // tested and renamed.
+  std::function<void(const std::string& temporary)> OnArchiveWritten;
+  // Reads every entry of `archive` back through the zip engine (CRC-32 and sizes, nothing
+  // written). "" when it holds `entries` entries and all read back whole; else why not, with
+  // the engine's own text.
+  std::string TestArchive(const std::string& archive, int entries);
   ZipArchiverProgress& ZipArchiver1Progress() { return progress_handler_; }
 
   // The files of a database in the working folder: the name made a file name by
@@ -159,6 +168,10 @@ class BackupRun {
   // Folder check: true when the working folder exists or was created; false after the box.
   bool EnsureWorkingFolder(const std::string& folder);
   void Log(const RunEntry& entry, RunOutcome outcome, const std::string& error);
+  // A passed check of a database ("backup verified", "archive tested") as a run-log line.
+  void LogCheck(const RunEntry& entry, const std::string& what);
+  // True when the server's backup statements take WITH CHECKSUM (asked once per run).
+  bool ServerTakesChecksum();
   void Repaint();
   bool Unattended() const;
 
@@ -182,6 +195,7 @@ class BackupRun {
   std::vector<std::string> ran_in_minute_;  // databases a tick of that minute already ran
   std::string zip_error_;   // why the last ZipBackupFile gave 0
   std::string last_error_;  // why the last BackupDatabase gave false
+  int server_major_ = -1;   // the server's major version; -1 not asked yet
 };
 
 }  // namespace orv::backup
