@@ -53,7 +53,8 @@ CREATE TABLE System (
   Temp_Dizini  VARCHAR(255),
   Author       VARCHAR(5),
   Ziple        VARCHAR(5),
-  CD_Yaz       VARCHAR(5)
+  CD_Yaz       VARCHAR(5),
+  Keep         INTEGER DEFAULT 1  -- backup generations kept per database (<name>.Dat, <name>.1.Dat, ...)
 );
 
 -- Translations: key (message key or caption text), English text, text shown.

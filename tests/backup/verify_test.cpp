@@ -5,6 +5,7 @@
 #include <set>
 
 #include "backup_fixture.h"
+#include "platform/file_write.h"
 #include "server/statement.h"
 
 namespace orv::backup::testing {
@@ -138,6 +139,109 @@ TEST_F(VerifyRunTest, CorruptedEntryIsNotRenamedOverThePreviousArchive) {
   EXPECT_NE(lines[1].find("\tSales\tSales.Dat\tzip failed\tThe archive test read back 0 of 1 entries"),
             std::string::npos)
       << lines[1];
+}
+
+}  // namespace
+}  // namespace orv::backup::testing
+
+namespace orv::backup::testing {
+namespace {
+
+// Generations: Keep = 3 keeps the newest as Sales.Dat and two older ones, moved up only after
+// the new file verified.
+class GenerationsTest : public BackupFixture {
+ protected:
+  void set_keep(int keep) {
+    dal::Table& s = data.ADOTableSystem;
+    s.edit();
+    s.field("Keep").set_string(std::to_string(keep));
+    s.post();
+  }
+  // A backup whose content differs from the previous one.
+  std::string backup_now(int minute) {
+    dal::DataConnection c;
+    c.open(settings::WindowsConnectionString());
+    c.execute(server::use_statement("Sales"));
+    c.execute("INSERT INTO t VALUES (" + std::to_string(1000 + minute) + ", 'more')");
+    c.close();
+    clock.set(sunday(13, minute));
+    run->BitBtn4Click();
+    return orv::test::read_file(file("Sales.Dat"));
+  }
+};
+
+TEST_F(GenerationsTest, KeepThreeRotatesOnlyAfterAVerifiedBackup) {
+  make_database("Sales", 10);
+  set_system(folder, true, true);
+  set_keep(3);
+  view.selected = {row_of("Sales")};
+  std::vector<std::string> made;
+  for (int i = 0; i < 4; ++i) made.push_back(backup_now(i));
+  EXPECT_EQ(run->Keep(), 3);
+  EXPECT_EQ(listing(folder), (std::set<std::string>{"Sales.Dat", "Sales.1.Dat", "Sales.2.Dat", "Sales.zip",
+                                                    "Sales.1.zip", "Sales.2.zip"}));
+  EXPECT_EQ(orv::test::read_file(file("Sales.Dat")), made[3]);
+  EXPECT_EQ(orv::test::read_file(file("Sales.1.Dat")), made[2]);
+  EXPECT_EQ(orv::test::read_file(file("Sales.2.Dat")), made[1]);
+  // The disc gets the newest only; the grid records it.
+  EXPECT_EQ(view.written_queue, std::vector<std::string>{folder + "Sales.zip"});
+  EXPECT_EQ(last_file("Sales"), "Sales.zip");
+
+  // A backup that fails its verify moves nothing.
+  run->OnBackupWritten = [](const std::string& temporary) { flip_middle_byte(temporary); };
+  backup_now(10);
+  EXPECT_EQ(orv::test::read_file(file("Sales.Dat")), made[3]);
+  EXPECT_EQ(orv::test::read_file(file("Sales.1.Dat")), made[2]);
+  EXPECT_EQ(orv::test::read_file(file("Sales.2.Dat")), made[1]);
+}
+
+TEST_F(GenerationsTest, KeepOneIsTodaysSingleFile) {
+  make_database("Sales", 10);
+  view.selected = {row_of("Sales")};
+  backup_now(0);
+  const std::string second = backup_now(1);
+  EXPECT_EQ(run->Keep(), 1);
+  EXPECT_EQ(listing(folder), (std::set<std::string>{"Sales.Dat"}));
+  EXPECT_EQ(orv::test::read_file(file("Sales.Dat")), second);
+}
+
+// The rotation stopped at any of its steps (each rename and link failing in turn, as a kill
+// there would leave it): the newest verified backup is still Sales.Dat, whole, and no older
+// generation is lost except the one the rotation drops.
+TEST_F(GenerationsTest, RotationStoppedAtAnyStepKeepsTheNewestVerifiedFile) {
+  make_database("Sales", 10);
+  fs::create_directories(folder);
+  run->SetKeep(3);
+  ASSERT_TRUE(run->BackupDatabase("Sales", folder + "Sales.Dat"));
+  const std::string g2 = orv::test::read_file(file("Sales.Dat"));
+  ASSERT_TRUE(run->BackupDatabase("Sales", folder + "Sales.Dat"));
+  ASSERT_TRUE(run->BackupDatabase("Sales", folder + "Sales.Dat"));
+  const std::string g1 = orv::test::read_file(file("Sales.1.Dat"));
+  const std::string g0 = orv::test::read_file(file("Sales.Dat"));
+  ASSERT_EQ(orv::test::read_file(file("Sales.2.Dat")), g2);
+  int stops = 0;
+  for (long n = 1; n < 400; ++n) {
+    // Back to three generations before each attempt.
+    orv::test::write_file(file("Sales.Dat"), g0);
+    orv::test::write_file(file("Sales.1.Dat"), g1);
+    orv::test::write_file(file("Sales.2.Dat"), g2);
+    platform::io::inject_fault(platform::io::Fault::IoError, n);
+    const bool ok = run->BackupDatabase("Sales", folder + "Sales.Dat");
+    const bool fired = platform::io::fault_fired();
+    platform::io::clear_fault();
+    if (!fired) break;
+    if (ok) continue;
+    ++stops;
+    SCOPED_TRACE("stopped at call " + std::to_string(n));
+    EXPECT_EQ(orv::test::read_file(file("Sales.Dat")), g0);
+    const std::set<std::string> names = listing(folder);
+    for (const auto& name : names) EXPECT_EQ(name.find(".part"), std::string::npos) << name;
+    // Generation 1 is either still g1, moved up to 2 (and then linked anew to g0).
+    const std::string one = fs::exists(file("Sales.1.Dat")) ? orv::test::read_file(file("Sales.1.Dat")) : "";
+    const std::string two = orv::test::read_file(file("Sales.2.Dat"));
+    EXPECT_TRUE((one == g1 && two == g2) || (one.empty() && two == g1) || (one == g0 && two == g1));
+  }
+  EXPECT_GT(stops, 0);
 }
 
 }  // namespace

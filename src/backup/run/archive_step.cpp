@@ -178,13 +178,10 @@ int BackupRun::ZipBackupFile(const std::string& source_file, const std::string& 
     if (OnArchiveWritten) OnArchiveWritten(temporary.string());
     // Only an archive whose every entry reads back whole replaces the previous one.
     zip_error_ = TestArchive(temporary.string(), 1);
+    if (zip_error_.empty()) zip_error_ = PutInPlace(temporary, target);
     if (zip_error_.empty()) {
-      fs::rename(temporary, target, ec);
-      if (!ec) {
-        LastBackupFile = ArchiveFileName(name);
-        return 1;
-      }
-      zip_error_ = "Cannot rename " + temporary.string() + " to " + target.string() + ": " + ec.message();
+      LastBackupFile = ArchiveFileName(name);
+      return 1;
     }
   } else {
     zip_error_ = archiver_.Message().empty() ? "The archive was not made (result " + std::to_string(added) + ")"

@@ -5,13 +5,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
 #include "i18n/messages.h"
 #include "platform/file_names.h"
+#include "platform/file_write.h"
 #include "server/statement.h"
 #include "dal/datetime.h"
 #include "dal/sqlite_driver.h"
@@ -75,6 +79,34 @@ long long TemporaryOwner(const std::string& bare) {
 std::string BackupRun::BackupFileName(const std::string& name) { return platform::file_stem_of_name(name) + ".Dat"; }
 
 std::string BackupRun::ArchiveFileName(const std::string& name) { return platform::file_stem_of_name(name) + ".zip"; }
+
+std::filesystem::path BackupRun::GenerationPath(const std::filesystem::path& newest, int generation) {
+  if (generation <= 0) return newest;
+  return newest.parent_path() /
+         (newest.stem().string() + "." + std::to_string(generation) + newest.extension().string());
+}
+
+std::string BackupRun::PutInPlace(const fs::path& temporary, const fs::path& newest) {
+  const auto error = [](const std::string& what, const fs::path& a, const fs::path& b) {
+    return "Cannot " + what + " " + a.string() + " to " + b.string() + ": " + std::strerror(errno);
+  };
+  std::error_code ec;
+  if (keep_ > 1 && fs::exists(newest, ec)) {
+    // Oldest first, each a rename over the one above it; then the newest gets a second name as
+    // generation 1 (a link: it never stops being "<name>.Dat"); then the new file replaces it.
+    // A kill at any point leaves the newest verified file under its name.
+    for (int i = keep_ - 1; i >= 2; --i) {
+      const fs::path from = GenerationPath(newest, i - 1), to = GenerationPath(newest, i);
+      if (!fs::exists(from, ec)) continue;
+      if (platform::io::rename(from.c_str(), to.c_str()) != 0) return error("rename", from, to);
+    }
+    const fs::path first = GenerationPath(newest, 1);
+    fs::remove(first, ec);
+    if (platform::io::link(newest.c_str(), first.c_str()) != 0) return error("link", newest, first);
+  }
+  if (platform::io::rename(temporary.c_str(), newest.c_str()) != 0) return error("rename", temporary, newest);
+  return "";
+}
 
 std::string BackupRun::TemporaryBackupName(const std::string& name) {
   return "." + BackupFileName(name) + "." + PidTag() + ".part";
@@ -213,12 +245,10 @@ bool BackupRun::BackupDatabase(const std::string& name, const std::string& file)
         q.close();
         q.set_sql({server::restore_verifyonly_statement(temporary.string(), checksum)});
         (void)q.exec_sql();
-        if (StopRequested()) {
+        if (StopRequested())
           error = kStoppedText;
-        } else {
-          fs::rename(temporary, final_path, ec);
-          if (ec) error = "Cannot rename " + temporary.string() + " to " + final_path.string() + ": " + ec.message();
-        }
+        else
+          error = PutInPlace(temporary, final_path);
       }
     } catch (const dal::ProviderError& e) {
       error = e.what();
@@ -269,6 +299,9 @@ void BackupRun::Run(bool list_ready) {
   Flag running(running_);
   stopped_ = false;
   server_major_ = -1;  // asked again: the connection settings may have changed
+  keep_ = 1;
+  if (const dal::Field* keep = data_.ADOTableSystem.find_field("Keep"); keep != nullptr && !keep->is_null())
+    SetKeep(static_cast<int>(std::clamp<long long>(std::atoll(keep->as_string().c_str()), 1, kMaxKeep)));
   view_.ClearDiscQueue();
   data_.store.PostPendingSystemEdit();
   std::string completed;

@@ -44,6 +44,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -146,6 +147,15 @@ class BackupRun {
   // path parts never reaches outside the folder.
   static std::string BackupFileName(const std::string& name);
   static std::string ArchiveFileName(const std::string& name);
+  // Generation `generation` of a backup or archive file: "<stem>.<n>.Dat" beside "<stem>.Dat"
+  // (0 gives the newest itself). The System table's Keep (default 1) says how many are kept:
+  // the newest as "<stem>.Dat", older ones as "<stem>.1.Dat" ... "<stem>.<Keep-1>.Dat", moved up
+  // only once a new file has passed its check.
+  static std::filesystem::path GenerationPath(const std::filesystem::path& newest, int generation);
+  static constexpr int kMaxKeep = 99;
+  // The generations kept by this run (System.Keep, read at the start of a run; 1 before).
+  int Keep() const { return keep_; }
+  void SetKeep(int keep) { keep_ = keep < 1 ? 1 : keep > kMaxKeep ? kMaxKeep : keep; }
   // The temporary names while the server writes and the archiver packs, tagged with this
   // process's id: ".<stem>.Dat.<pid>.part", ".<stem>.zip.<pid>.part". The writers' own
   // temporaries beside them carry the same prefix.
@@ -170,6 +180,9 @@ class BackupRun {
   void Log(const RunEntry& entry, RunOutcome outcome, const std::string& error);
   // A passed check of a database ("backup verified", "archive tested") as a run-log line.
   void LogCheck(const RunEntry& entry, const std::string& what);
+  // Moves the generations of `newest` up and renames the checked `temporary` to `newest`; ""
+  // or the system's text of the step that failed.
+  std::string PutInPlace(const std::filesystem::path& temporary, const std::filesystem::path& newest);
   // True when the server's backup statements take WITH CHECKSUM (asked once per run).
   bool ServerTakesChecksum();
   void Repaint();
@@ -196,6 +209,7 @@ class BackupRun {
   std::string zip_error_;   // why the last ZipBackupFile gave 0
   std::string last_error_;  // why the last BackupDatabase gave false
   int server_major_ = -1;   // the server's major version; -1 not asked yet
+  int keep_ = 1;            // generations kept (System.Keep)
 };
 
 }  // namespace orv::backup

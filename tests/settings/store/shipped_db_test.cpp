@@ -58,7 +58,7 @@ TEST_F(ShippedDb, TablesColumnsAndWidths) {
   EXPECT_EQ(lines(sqlite3_cli(db, "SELECT name, type FROM pragma_table_info('System') ORDER BY cid")),
             (std::vector<std::string>{"Kimlik|INTEGER", "User_Name|VARCHAR(255)", "Passw|VARCHAR(255)",
                                       "Temp_Dizini|VARCHAR(255)", "Author|VARCHAR(5)", "Ziple|VARCHAR(5)",
-                                      "CD_Yaz|VARCHAR(5)"}));
+                                      "CD_Yaz|VARCHAR(5)", "Keep|INTEGER"}));
   EXPECT_EQ(lines(sqlite3_cli(db, "SELECT name, type FROM pragma_table_info('Language_Tbl') ORDER BY cid")),
             (std::vector<std::string>{"Degisken|VARCHAR(150)", "English|VARCHAR(255)", "Language|VARCHAR(255)"}));
   EXPECT_EQ(sqlite3_cli(db, "SELECT tbl_name FROM sqlite_master WHERE type='index' AND name='PrimaryKey'"),
