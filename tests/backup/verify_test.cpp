@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "backup/restore/test_restore.h"
 #include "backup_fixture.h"
 #include "platform/file_write.h"
 #include "server/statement.h"
@@ -242,6 +243,126 @@ TEST_F(GenerationsTest, RotationStoppedAtAnyStepKeepsTheNewestVerifiedFile) {
     EXPECT_TRUE((one == g1 && two == g2) || (one.empty() && two == g1) || (one == g0 && two == g1));
   }
   EXPECT_GT(stops, 0);
+}
+
+}  // namespace
+}  // namespace orv::backup::testing
+
+namespace orv::backup::testing {
+namespace {
+
+class TestRestoreTest : public BackupFixture {
+ protected:
+  std::vector<std::string> databases() {
+    dal::DataConnection c;
+    c.open(settings::WindowsConnectionString());
+    dal::Query q(c);
+    q.set_sql({"sp_databases"});
+    q.open();
+    std::vector<std::string> names;
+    for (q.first(); !q.eof(); q.next()) names.push_back(q.field("DATABASE_NAME").as_string());
+    return names;
+  }
+  // Database files of the server made for a scratch database (the engine's empty lock files
+  // stay, as for every database it has opened); `taken` is a real database of such a name.
+  std::vector<std::string> scratch_files(const std::string& taken = "") {
+    std::vector<std::string> found;
+    for (const auto& e : fs::recursive_directory_iterator(server::default_engine_folder() / "data")) {
+      const std::string bare = e.path().filename().string();
+      if (bare.find("_verify_") != std::string::npos && (taken.empty() || bare.rfind(taken + ".", 0) != 0))
+        found.push_back(e.path().string());
+    }
+    return found;
+  }
+  std::string verified(const std::string& name) {
+    dal::Table& t = data.ADOTableDatabase;
+    return t.text_at(row_of(name), t.field("Verified").index());
+  }
+  void choose(const std::string& name, const char* choice) {
+    dal::Table& t = data.ADOTableDatabase;
+    ASSERT_TRUE(t.locate("Veri_Tabani_Adi", name));
+    t.edit();
+    t.field("Test_Restore").set_string(choice);
+    t.post();
+  }
+};
+
+TEST_F(TestRestoreTest, GoodBackupRestoresUnderAScratchNameThatIsDroppedAfterwards) {
+  make_database("Sales", 30);
+  make_database("Sales_verify_1", 1);  // the first scratch name is taken
+  fs::create_directories(folder);
+  ASSERT_TRUE(run->BackupDatabase("Sales", folder + "Sales.Dat"));
+  const std::vector<std::string> before = databases();
+
+  EXPECT_TRUE(run->TestRestoreDatabase("Sales"));
+
+  EXPECT_EQ(databases(), before);
+  EXPECT_TRUE(scratch_files("Sales_verify_1").empty()) << scratch_files("Sales_verify_1").front();
+  const std::vector<std::string> lines = all_log_lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "2026-12-06 12:00:00\tby hand\tSales\tSales.Dat\trestore test passed\t");
+  EXPECT_EQ(verified("Sales"), "passed 2026-12-06 12:00");
+}
+
+TEST_F(TestRestoreTest, DamagedBackupFailsAndLeavesNoScratchDatabaseOrFile) {
+  make_database("Sales", 200);
+  fs::create_directories(folder);
+  ASSERT_TRUE(run->BackupDatabase("Sales", folder + "Sales.Dat"));
+  flip_middle_byte(file("Sales.Dat"));
+  const std::vector<std::string> before = databases();
+
+  EXPECT_FALSE(run->TestRestoreDatabase("Sales"));
+
+  EXPECT_EQ(databases(), before);
+  EXPECT_TRUE(scratch_files().empty()) << scratch_files().front();
+  const std::vector<std::string> lines = all_log_lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find("\tSales\tSales.Dat\trestore test failed\tRESTORE detected an error"), std::string::npos)
+      << lines.back();
+  EXPECT_EQ(verified("Sales"), "failed 2026-12-06 12:00");
+}
+
+TEST_F(TestRestoreTest, TablesThatDifferFromTheLiveDatabaseFail) {
+  make_database("Sales", 5);
+  fs::create_directories(folder);
+  ASSERT_TRUE(run->BackupDatabase("Sales", folder + "Sales.Dat"));
+  {
+    dal::DataConnection c;
+    c.open(settings::WindowsConnectionString());
+    c.execute(server::use_statement("Sales"));
+    c.execute("CREATE TABLE Added (x INTEGER)");
+  }
+  const TestRestoreOutcome outcome = TestRestore(data.ADOQuerySQLBackup, "Sales", folder + "Sales.Dat");
+  EXPECT_FALSE(outcome.passed);
+  EXPECT_EQ(outcome.error, "The restored tables differ from the live database's: missing Added");
+  EXPECT_TRUE(scratch_files().empty()) << scratch_files().front();
+}
+
+TEST_F(TestRestoreTest, RowChoiceDecidesWhetherTheRunTestsAfterTheBackup) {
+  make_database("Always", 3);
+  make_database("Weekly", 3);
+  make_database("Never", 3);
+  choose("Always", settings::kTestRestoreAlways);
+  choose("Weekly", settings::kTestRestoreWeekly);
+  view.selected = {row_of("Always"), row_of("Weekly"), row_of("Never")};
+
+  run->BitBtn4Click();
+  clock.set(sunday(13, 0));
+  run->BitBtn4Click();  // within the week: Weekly is not due again
+
+  int always = 0, weekly = 0, never = 0;
+  for (const auto& l : all_log_lines()) {
+    if (l.find("restore test passed") == std::string::npos) continue;
+    always += l.find("\tAlways\t") != std::string::npos;
+    weekly += l.find("\tWeekly\t") != std::string::npos;
+    never += l.find("\tNever\t") != std::string::npos;
+  }
+  EXPECT_EQ(always, 2);
+  EXPECT_EQ(weekly, 1);
+  EXPECT_EQ(never, 0);
+  EXPECT_EQ(verified("Never"), "");
+  EXPECT_EQ(verified("Always"), "passed 2026-12-06 13:00");
+  EXPECT_EQ(verified("Weekly"), "passed 2026-12-06 12:00");
 }
 
 }  // namespace

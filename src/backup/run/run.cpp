@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "backup/restore/test_restore.h"
 #include "i18n/messages.h"
 #include "platform/file_names.h"
 #include "platform/file_write.h"
@@ -401,11 +402,50 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
     throw;
   }
 
+  if (!stopped_ && !StopRequested() && TestRestoreDue(name)) (void)TestRestoreDatabase(name);
+
   if (settings::is_true(entry.ToDisc)) view_.AddToDiscQueue(folder + LastBackupFile);
   if (zip_failed)
     Log(entry, RunOutcome::ZipFailed, zip_error_);
   else
     Log(entry, RunOutcome::Ok, "");
+}
+
+bool BackupRun::TestRestoreDue(const std::string& name) {
+  dal::Table& t = data_.ADOTableDatabase;
+  const dal::Field* choice = t.find_field("Test_Restore");
+  if (choice == nullptr || !t.locate("Veri_Tabani_Adi", name)) return false;
+  const std::string value = choice->as_string();
+  if (value == settings::kTestRestoreAlways) return true;
+  if (value != settings::kTestRestoreWeekly) return false;
+  const dal::Field* last = t.find_field("Verified_Tarih");
+  return last == nullptr || last->is_null() || clock_.now().days - last->as_date_time().days >= 7.0;
+}
+
+bool BackupRun::TestRestoreDatabase(const std::string& name) {
+  const std::string file = WorkingFolderText() + BackupFileName(name);
+  const TestRestoreOutcome outcome = TestRestore(data_.ADOQuerySQLBackup, name, file);
+  const dal::DateTime now = clock_.now();
+  const std::string what = outcome.passed ? "restore test passed" : "restore test failed";
+  if (auto failed = log_.AppendFields(now, {Unattended() ? "scheduled" : "by hand", name, BackupFileName(name), what,
+                                            outcome.error}))
+    view_.ShowLastOutcome(name + ": " + what + " — " + *failed);
+  else
+    view_.ShowLastOutcome(name + ": " + what + (outcome.error.empty() ? "" : " (" + outcome.error + ")"));
+  dal::Table& t = data_.ADOTableDatabase;
+  if (t.find_field("Verified") != nullptr && t.locate("Veri_Tabani_Adi", name)) {
+    t.edit();
+    try {
+      t.field("Verified").set_string(std::string(outcome.passed ? "passed " : "failed ") +
+                                     dal::format_date_time(now).substr(0, 16));
+      t.field("Verified_Tarih").set_date_time(now);
+      t.post();
+    } catch (...) {
+      t.cancel();
+      throw;
+    }
+  }
+  return outcome.passed;
 }
 
 void BackupRun::LogCheck(const RunEntry& entry, const std::string& what) {

@@ -116,6 +116,14 @@ class BackupRun {
   // (the archiver has shown its own error box).
   int ZipBackupFile(const std::string& source_file, const std::string& name);
 
+  // Test restore of the newest backup file of `name` (backup/restore/test_restore.h): the outcome
+  // goes to the run log ("restore test passed" / "restore test failed" with the server's text)
+  // and to the row's Verified and Verified_Tarih. Returns whether it passed.
+  bool TestRestoreDatabase(const std::string& name);
+  // True when the row's Test_Restore choice makes a test restore due after a backup now:
+  // "Always", or "Weekly" with no passed or failed test in the last seven days.
+  bool TestRestoreDue(const std::string& name);
+
   // The working folder text (System.Temp_Dizini, as the window's Edit1 shows it).
   std::string WorkingFolderText();
 

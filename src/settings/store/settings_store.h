@@ -48,7 +48,15 @@ struct SchemaColumn {
 };
 inline constexpr SchemaColumn kAddedColumns[] = {
     {"System", "Keep", "INTEGER DEFAULT 1"},  // backup generations kept per database
+    // Test restores: when ("Always" after every backup, "Weekly", anything else never), the
+    // last outcome as the grid shows it, and its time.
+    {"Database_List", "Test_Restore", "VARCHAR(10) DEFAULT 'Never'"},
+    {"Database_List", "Verified", "VARCHAR(255)"},
+    {"Database_List", "Verified_Tarih", "DATETIME"},
 };
+inline constexpr const char* kTestRestoreAlways = "Always";
+inline constexpr const char* kTestRestoreWeekly = "Weekly";
+inline constexpr const char* kTestRestoreNever = "Never";
 // The upgrade step of Open(); throws the provider's error.
 void UpgradeSchema(dal::Connection& connection);
 
