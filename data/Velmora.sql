@@ -41,7 +41,10 @@ CREATE TABLE Database_List (
   C_Zip                VARCHAR(5),
   Prs_Zip              VARCHAR(5),
   Cm_Zip               VARCHAR(5),
-  Cts_Zip              VARCHAR(5)
+  Cts_Zip              VARCHAR(5),
+  Test_Restore         VARCHAR(10) DEFAULT 'Never',  -- 'Always' (after every backup), 'Weekly', 'Never'
+  Verified             VARCHAR(255),                 -- the last test restore's outcome, as the grid shows it
+  Verified_Tarih       DATETIME                      -- and its time
 );
 CREATE UNIQUE INDEX PrimaryKey ON Database_List (Veri_Tabani_Adi);
 
@@ -53,7 +56,8 @@ CREATE TABLE System (
   Temp_Dizini  VARCHAR(255),
   Author       VARCHAR(5),
   Ziple        VARCHAR(5),
-  CD_Yaz       VARCHAR(5)
+  CD_Yaz       VARCHAR(5),
+  Keep         INTEGER DEFAULT 1  -- backup generations kept per database (<name>.Dat, <name>.1.Dat, ...)
 );
 
 -- Translations: key (message key or caption text), English text, text shown.

@@ -248,7 +248,9 @@ class Session : public dal::Connection {
   ResultSet backup(const stmt::Backup& b);
   ResultSet headeronly(const std::string& disk);
   ResultSet filelistonly(const stmt::RestoreFileListOnly& f);
-  ResultSet verifyonly(const std::string& disk);
+  ResultSet verifyonly(const stmt::RestoreVerifyOnly& v);
+  ResultSet server_property(const stmt::ServerProperty& p);
+  ResultSet dbcc_checkdb(const std::string& database);
   ResultSet restore(const stmt::Restore& r);
   ResultSet user_mode(const std::string& database, bool single, bool via_dboption);
   ResultSet dbcc_reindex(const std::string& table);
@@ -338,7 +340,7 @@ ResultSet Session::execute(std::string_view sql, const std::vector<dal::Param>& 
         } else if constexpr (std::is_same_v<T, stmt::RestoreFileListOnly>) {
           return filelistonly(s);
         } else if constexpr (std::is_same_v<T, stmt::RestoreVerifyOnly>) {
-          return verifyonly(s.disk);
+          return verifyonly(s);
         } else if constexpr (std::is_same_v<T, stmt::Restore>) {
           return restore(s);
         } else if constexpr (std::is_same_v<T, stmt::Use>) {
@@ -361,6 +363,10 @@ ResultSet Session::execute(std::string_view sql, const std::vector<dal::Param>& 
           return dbcc_reindex(s.table);
         } else if constexpr (std::is_same_v<T, stmt::DbccChecktable>) {
           return dbcc_checktable(s);
+        } else if constexpr (std::is_same_v<T, stmt::DbccCheckdb>) {
+          return dbcc_checkdb(s.database);
+        } else if constexpr (std::is_same_v<T, stmt::ServerProperty>) {
+          return server_property(s);
         } else if constexpr (std::is_same_v<T, stmt::CreateDatabase>) {
           return create_database(s.database);
         } else if constexpr (std::is_same_v<T, stmt::DropDatabase>) {
@@ -577,17 +583,36 @@ ResultSet Session::filelistonly(const stmt::RestoreFileListOnly& f) {
   return r;
 }
 
-ResultSet Session::verifyonly(const std::string& disk) {
-  auto sets = read_sets(disk, "VERIFY DATABASE");
+ResultSet Session::verifyonly(const stmt::RestoreVerifyOnly& v) {
+  // Every set's header and trailer CRCs (read_sets) and every file's CRC-32 over its bytes.
+  // The CRCs are always written, so WITH CHECKSUM checks nothing more here.
+  const std::string end = ".\nVERIFY DATABASE is terminating abnormally.";
+  auto sets = read_sets(v.disk, "VERIFY DATABASE");
+  if (v.file < 0 || static_cast<std::size_t>(v.file) > sets.size())
+    raise(3206, "The backup set at position " + std::to_string(v.file) + " is not on device '" + v.disk + "'" + end);
   try {
-    FileSource source(resolve_disk(disk));
-    for (const auto& s : sets)
+    FileSource source(resolve_disk(v.disk));
+    for (const auto& s : sets) {
+      if (v.file != 0 && s.position != v.file) continue;
       for (const auto& f : s.files) copy_backup_file(source, f, [](const void*, std::size_t) {});
+    }
   } catch (const std::exception& err) {
-    raise(3189, "Damage to the backup set was detected: " + std::string(err.what()) +
-                    ".\nVERIFY DATABASE is terminating abnormally.");
+    raise(3189, "Damage to the backup set was detected: " + std::string(err.what()) + end);
   }
   return {};
+}
+
+ResultSet Session::server_property(const stmt::ServerProperty& p) {
+  ResultSet r;
+  r.has_rows = true;
+  r.columns = {col(p.alias, ValueKind::Text, 128)};
+  const std::string name = lower(p.property);
+  Value value = std::monostate{};  // an unknown property is NULL
+  if (name == "productversion") value = std::string(e_->options.modern ? "11.0.7001.0" : "8.00.2039");
+  else if (name == "servername" || name == "machinename") value = e_->options.server_name;
+  else if (name == "edition") value = std::string("Local Engine");
+  r.rows.push_back({value});
+  return r;
 }
 
 ResultSet Session::restore(const stmt::Restore& r) {
@@ -601,12 +626,23 @@ ResultSet Session::restore(const stmt::Restore& r) {
   if (r.file < 1 || static_cast<std::size_t>(r.file) > sets.size())
     raise(3206, "The backup set at position " + std::to_string(r.file) + " is not on device '" + r.disk + "'." + end);
   const BackupSet& set = sets[static_cast<std::size_t>(r.file - 1)];
-  const BackupFile* data = nullptr;
-  const BackupFile* log = nullptr;
-  for (const auto& f : set.files) (f.type == 'D' ? data : log) = &f;
-  if (!data || !log || set.files.size() != 2)
+  const BackupFile* data_entry = nullptr;
+  const BackupFile* log_entry = nullptr;
+  for (const auto& f : set.files) (f.type == 'D' ? data_entry : log_entry) = &f;
+  if (!data_entry || !log_entry || set.files.size() != 2)
     raise(3241, "The media family on device '" + r.disk + "' is incorrectly formed. SQL Server cannot process this "
                 "media family." + end);
+  // WITH MOVE puts a file, named by its logical name, at another path.
+  BackupFile data_moved = *data_entry, log_moved = *log_entry;
+  for (const auto& [logical, physical] : r.moves) {
+    if (same_name(logical, data_moved.logical_name)) data_moved.physical_name = physical;
+    else if (same_name(logical, log_moved.logical_name)) log_moved.physical_name = physical;
+    else
+      raise(3234, "Logical file '" + logical + "' is not part of database '" + r.database +
+                      "'. Use RESTORE FILELISTONLY to list the logical file names." + end);
+  }
+  const BackupFile* data = &data_moved;
+  const BackupFile* log = &log_moved;
   fs::path data_path(data->physical_name);
   if (!data_path.is_absolute() || data_path.filename().empty() || log->physical_name != data->physical_name + "-journal")
     raise(5105, "A file activation error occurred. The physical file name '" + data->physical_name +
@@ -774,6 +810,78 @@ ResultSet Session::dbcc_checktable(const stmt::DbccChecktable& c) {
     for (const auto& p : problems) text += "\n" + p;
     raise(8928, text);
   }
+  return {};
+}
+
+ResultSet Session::dbcc_checkdb(const std::string& database) {
+  std::optional<DbInfo> info = current_;
+  if (!database.empty() && !in(database)) {
+    if (is_master(database)) return {};  // the catalog is checked by SQLite at every open
+    info = e_->find_db(database);
+    if (!info) no_database(database);
+  }
+  if (!info) return {};
+  // A database this session is not in is checked through a read-only handle under its shared
+  // lock, as a second user would.
+  SqliteDb own;
+  DbLock lock;
+  SqliteDb* db = &db_;
+  if (!in(info->name)) {
+    DbLock shared(e_->lock_file(info->name));
+    if (!shared.try_lock(info->single_user ? DbLock::Mode::Exclusive : DbLock::Mode::Shared))
+      raise(924, "Database '" + info->name + "' is already open and can only have one user at a time.");
+    lock = std::move(shared);
+    try {
+      own = SqliteDb(info->data_physical, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+      sqlite3_busy_timeout(own.get(), busy_ms_);
+    } catch (const ProviderError& err) {
+      raise(945, "Database '" + info->name +
+                     "' cannot be opened due to inaccessible files or insufficient memory or disk space. (" +
+                     err.what() + ")");
+    }
+    db = &own;
+  }
+  auto problems_of = [&](const std::string& sql) {
+    std::vector<std::string> problems;
+    try {
+      SqliteStmt q(*db, sql);
+      while (q.step()) {
+        std::string line = q.text(0);
+        if (line != "ok") problems.push_back(line);
+      }
+    } catch (const ProviderError& err) {
+      problems.push_back(err.what());
+    }
+    return problems;
+  };
+  std::vector<std::string> tables;
+  try {
+    SqliteStmt q(*db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%' ORDER BY name");
+    while (q.step()) tables.push_back(q.text(0));
+  } catch (const ProviderError& err) {
+    raise(8921, "Check terminated. A failure was detected while collecting facts about database '" + info->name +
+                    "': " + err.what() + "\nCHECKDB found 0 allocation errors and 1 consistency errors in database '" +
+                    info->name + "'.");
+  }
+  std::string text;
+  std::size_t total = 0;
+  for (const auto& table : tables) {
+    const auto problems = problems_of("PRAGMA integrity_check(" + sqlite_identifier(table) + ")");
+    if (problems.empty()) continue;
+    for (const auto& p : problems) text += "Table error: table '" + table + "': " + p + "\n";
+    text += "CHECKDB found 0 allocation errors and " + std::to_string(problems.size()) +
+            " consistency errors in table '" + table + "'.\n";
+    total += problems.size();
+  }
+  if (total == 0) {
+    // Damage outside the tables (free pages, the schema itself).
+    const auto problems = problems_of("PRAGMA integrity_check");
+    for (const auto& p : problems) text += "Database error: " + p + "\n";
+    total = problems.size();
+  }
+  if (total > 0)
+    raise(8928, text + "CHECKDB found 0 allocation errors and " + std::to_string(total) +
+                    " consistency errors in database '" + info->name + "'.");
   return {};
 }
 

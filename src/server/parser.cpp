@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 namespace orv::server {
 
@@ -136,6 +137,7 @@ class Parser {
     return string_literal();
   }
 
+  std::optional<stmt::ServerProperty> parse_server_property();
   Statement parse_backup();
   Statement parse_restore();
   Statement parse_dbcc();
@@ -159,6 +161,7 @@ Statement Parser::parse() {
   std::string head = upper(first.text);
 
   if (head == "SELECT") {
+    if (auto property = parse_server_property()) return *property;
     // The login probe "Select * From Sysfiles" is answered by the engine; every other
     // SELECT goes to the database.
     if (is_word(peek(1), "*") || (peek(1).kind == Token::Symbol && peek(1).text == "*")) {
@@ -247,6 +250,36 @@ Statement Parser::parse_procedure(const std::string& name) {
   throw ParseError("Could not find stored procedure '" + name + "'.", 2812);
 }
 
+// SELECT SERVERPROPERTY('x') [AS alias] or SELECT CAST(SERVERPROPERTY('x') AS type[(n)]) [AS alias];
+// nothing (position unchanged) for any other SELECT.
+std::optional<stmt::ServerProperty> Parser::parse_server_property() {
+  const std::size_t save = pos_;
+  next();
+  const bool cast = accept_word("CAST");
+  if ((!cast || accept_symbol('(')) && accept_word("SERVERPROPERTY") && accept_symbol('(') &&
+      peek().kind == Token::String) {
+    stmt::ServerProperty p{next().text, ""};
+    bool ok = accept_symbol(')');
+    if (ok && cast) {
+      ok = accept_word("AS") && peek().kind == Token::Word;
+      if (ok) next();
+      if (ok && accept_symbol('(')) ok = peek().kind == Token::Number && (next(), accept_symbol(')'));
+      ok = ok && accept_symbol(')');
+    }
+    if (ok && accept_word("AS")) {
+      if (peek().kind == Token::Word || peek().kind == Token::Identifier || peek().kind == Token::String)
+        p.alias = next().text;
+      else
+        ok = false;
+    }
+    while (ok && accept_symbol(';')) {
+    }
+    if (ok && peek().kind == Token::End) return p;
+  }
+  pos_ = save;
+  return std::nullopt;
+}
+
 Statement Parser::parse_backup() {
   next();
   if (accept_word("LOG")) throw ParseError("BACKUP LOG is not supported by this server.", 4208);
@@ -300,6 +333,25 @@ Statement Parser::parse_restore() {
   if (accept_word("VERIFYONLY")) {
     expect_word("FROM");
     stmt::RestoreVerifyOnly v{disk_clause()};
+    if (accept_word("WITH")) {
+      do {
+        const Token& t = peek();
+        if (t.kind != Token::Word) fail();
+        std::string opt = upper(next().text);
+        if (opt == "CHECKSUM") {
+          v.checksum = true;
+        } else if (opt == "NO_CHECKSUM" || opt == "LOADHISTORY" || opt == "CONTINUE_AFTER_ERROR" ||
+                   opt == "STOP_ON_ERROR") {
+        } else if (opt == "FILE") {
+          expect_symbol('=');
+          v.file = number();
+        } else if (opt == "STATS") {
+          if (accept_symbol('=')) number();
+        } else {
+          throw ParseError("'" + t.text + "' is not a recognized RESTORE option.", 155);
+        }
+      } while (accept_symbol(','));
+    }
     expect_end();
     return v;
   }
@@ -319,7 +371,11 @@ Statement Parser::parse_restore() {
         r.file = number();
       } else if (opt == "REPLACE") {
         r.replace = true;
-      } else if (opt == "RECOVERY") {
+      } else if (opt == "RECOVERY" || opt == "CHECKSUM" || opt == "NO_CHECKSUM") {
+      } else if (opt == "MOVE") {
+        std::string logical = string_literal();
+        expect_word("TO");
+        r.moves.emplace_back(std::move(logical), string_literal());
       } else if (opt == "STATS") {
         if (accept_symbol('=')) number();
       } else {
@@ -335,6 +391,27 @@ Statement Parser::parse_dbcc() {
   next();
   if (peek().kind != Token::Word) fail();
   std::string command = upper(next().text);
+  if (command == "CHECKDB") {
+    // DBCC CHECKDB, DBCC CHECKDB(name), DBCC CHECKDB('name') [WITH option, ...]
+    stmt::DbccCheckdb c;
+    if (accept_symbol('(')) {
+      if (peek().kind == Token::Number && peek().text == "0") next();
+      else c.database = name_or_literal();
+      if (accept_symbol(',')) {
+        if (peek().kind != Token::Word) fail();
+        next();
+      }
+      expect_symbol(')');
+    }
+    if (accept_word("WITH")) {
+      do {
+        if (peek().kind != Token::Word) fail();
+        next();
+      } while (accept_symbol(','));
+    }
+    expect_end();
+    return c;
+  }
   if (command != "DBREINDEX" && command != "CHECKTABLE")
     throw ParseError("'" + command + "' is not a recognized DBCC statement.", 2526);
   expect_symbol('(');

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -59,12 +60,20 @@ struct RestoreFileListOnly {
 };
 struct RestoreVerifyOnly {
   std::string disk;
+  bool checksum = false;  // WITH CHECKSUM
+  int file = 0;           // WITH FILE = n; 0 (not given): every set
 };
 struct Restore {
   std::string database;
   std::string disk;
   int file = 1;       // WITH FILE = n
   bool replace = false;
+  std::vector<std::pair<std::string, std::string>> moves;  // WITH MOVE 'logical' TO 'physical'
+};
+// SELECT SERVERPROPERTY('name') [AS alias], also inside CAST(... AS type).
+struct ServerProperty {
+  std::string property;
+  std::string alias;
 };
 struct Use {
   std::string database;
@@ -80,6 +89,9 @@ struct SetUserMode {
 };
 struct DbccDbreindex {
   std::string table;
+};
+struct DbccCheckdb {
+  std::string database;  // empty: the current database
 };
 struct DbccChecktable {
   std::string table;
@@ -108,7 +120,8 @@ using Statement =
     std::variant<stmt::SelectSysfiles, stmt::SpDatabases, stmt::SpTables, stmt::Checkpoint, stmt::Backup,
                  stmt::RestoreHeaderOnly, stmt::RestoreFileListOnly, stmt::RestoreVerifyOnly, stmt::Restore,
                  stmt::Use, stmt::DbOption, stmt::SetUserMode, stmt::DbccDbreindex, stmt::DbccChecktable,
-                 stmt::CreateDatabase, stmt::DropDatabase, stmt::CreateLogin, stmt::DropLogin, stmt::Passthrough>;
+                 stmt::CreateDatabase, stmt::DropDatabase, stmt::CreateLogin, stmt::DropLogin, stmt::Passthrough,
+                 stmt::ServerProperty, stmt::DbccCheckdb>;
 
 Statement parse_statement(std::string_view sql);
 

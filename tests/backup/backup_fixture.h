@@ -192,7 +192,20 @@ class BackupFixture : public ::testing::Test {
     dal::Table& t = data.ADOTableDatabase;
     return t.value_at(row_of(name), t.field("Son_Yedek_Tarih").index());
   }
+  // The outcome lines of the run log (one per database and disc file), without the lines of
+  // passed checks ("backup verified", "archive tested", ...), which all_log_lines() keeps.
   std::vector<std::string> log_lines() {
+    std::vector<std::string> lines;
+    for (const auto& l : all_log_lines())
+      if (!is_check_line(l)) lines.push_back(l);
+    return lines;
+  }
+  static bool is_check_line(const std::string& line) {
+    for (const char* what : {"\tbackup verified\t", "\tarchive tested\t", "\trestore test passed\t"})
+      if (line.find(what) != std::string::npos) return true;
+    return false;
+  }
+  std::vector<std::string> all_log_lines() {
     std::vector<std::string> lines;
     const fs::path f = env.config() / "orvakell" / RunLog::kFileName;
     if (!fs::exists(f)) return lines;

@@ -117,7 +117,9 @@ void WindowBackupTest::scheduledTickThroughTheWindow() {
   QCOMPARE(data.UnattendedRun, std::string("HAYIR"));
   QVERIFY(orv::app::FormZip_Islem == nullptr);
   const std::string log = orv::test::read_file(env.config() / "orvakell" / "backup-runs.log");
-  QCOMPARE(log, std::string("2026-12-06 02:30:12\tscheduled\tSales\tSales.zip\tbacked up\t\n"));
+  QCOMPARE(log, std::string("2026-12-06 02:30:12\tscheduled\tSales\tSales.Dat\tbackup verified\t\n"
+                            "2026-12-06 02:30:12\tscheduled\tSales\tSales.zip\tarchive tested\t\n"
+                            "2026-12-06 02:30:12\tscheduled\tSales\tSales.zip\tbacked up\t\n"));
   QVERIFY(w.Label5->toolTip().contains(QStringLiteral("Sales: backed up")));
 }
 

@@ -190,13 +190,13 @@ TEST_F(SqliteDriverTest, TablesReadInTheOrderOfTheNamedIndex) {
   std::vector<std::string> order;
   for (const auto& row : t.rows) order.push_back(std::get<std::string>(row[0]));
   EXPECT_EQ(order, (std::vector<std::string>{"Accounts", "Budget", "master", "msdb", "zeta"}));
-  EXPECT_EQ(t.columns.size(), 31u);
+  EXPECT_EQ(t.columns.size(), 34u);
   EXPECT_EQ(t.keys.size(), 5u);
   EXPECT_NE(provider_error_text([&] { c->read_table("Database_List", "ByDate"); }).find("no such index: ByDate"),
             std::string::npos);
   // System's primary key is its autonumber, read-only; its index is the primary key.
   TableRows s = c->read_table("System", "PrimaryKey");
-  EXPECT_EQ(s.columns.size(), 7u);
+  EXPECT_EQ(s.columns.size(), 8u);
   EXPECT_EQ(s.columns[0].name, "Kimlik");
   EXPECT_TRUE(s.columns[0].read_only);
   EXPECT_FALSE(s.columns[1].read_only);

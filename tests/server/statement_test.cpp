@@ -89,7 +89,7 @@ TEST(StatementParser, RefusesMalformedStatementsWithServerTexts) {
   expect("Backup database [x to Disk='f'", "Unclosed quotation mark", 105);
   expect("Backup database x to Disk='f' WITH BOGUS", "'BOGUS' is not a recognized BACKUP option.", 155);
   expect("sp_nothing", "Could not find stored procedure 'SP_NOTHING'.", 2812);
-  expect("DBCC CHECKDB(x)", "'CHECKDB' is not a recognized DBCC statement.", 2526);
+  expect("DBCC SHRINKDATABASE(x)", "'SHRINKDATABASE' is not a recognized DBCC statement.", 2526);
   expect("Restore database x From", "Incorrect syntax near the end of the statement.", 102);
   expect("USE []", "An object or column name is missing or empty.", 1038);
   expect("", "Command text was not set", 0);

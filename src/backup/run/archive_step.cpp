@@ -123,6 +123,31 @@ zip::ZipDialogAnswer DialogsZipPort::ShowZipDialog(const zip::ZipDialogRequest& 
 
 // ---- the archive step ------------------------------------------------------------------------
 
+std::string BackupRun::TestArchive(const std::string& archive, int entries) {
+  archiver_.FSpecArgs.clear();
+  const zip::ExtrOpts saved_options = archiver_.ExtrOptions;
+  const std::string saved_folder = archiver_.ExtrBaseDir;
+  archiver_.ExtrOptions = {zip::ExtrOptsEnum::ExtrTest};
+  archiver_.ExtrBaseDir.clear();
+  int listed = 0, tested = 0;
+  try {
+    archiver_.SetZipFileName(archive);
+    listed = archiver_.Count();
+    tested = listed == entries ? archiver_.Extract() : 0;
+  } catch (...) {
+    archiver_.ExtrOptions = saved_options;
+    archiver_.ExtrBaseDir = saved_folder;
+    throw;
+  }
+  archiver_.ExtrOptions = saved_options;
+  archiver_.ExtrBaseDir = saved_folder;
+  if (listed == entries && tested == entries) return "";
+  std::string text = "The archive test read back " + std::to_string(tested < 0 ? 0 : tested) + " of " +
+                     std::to_string(entries) + " entries (" + std::to_string(listed) + " listed)";
+  if (!archiver_.Message().empty()) text += ": " + archiver_.Message();
+  return text;
+}
+
 int BackupRun::ZipBackupFile(const std::string& source_file, const std::string& name) {
   const std::string folder = WorkingFolderText();
   const fs::path target = folder + BackupRun::ArchiveFileName(name);
@@ -150,12 +175,14 @@ int BackupRun::ZipBackupFile(const std::string& source_file, const std::string& 
   if (progress_.IsOpen()) progress_.Close();
 
   if (added == 1 && fs::is_regular_file(temporary, ec)) {
-    fs::rename(temporary, target, ec);
-    if (!ec) {
+    if (OnArchiveWritten) OnArchiveWritten(temporary.string());
+    // Only an archive whose every entry reads back whole replaces the previous one.
+    zip_error_ = TestArchive(temporary.string(), 1);
+    if (zip_error_.empty()) zip_error_ = PutInPlace(temporary, target);
+    if (zip_error_.empty()) {
       LastBackupFile = ArchiveFileName(name);
       return 1;
     }
-    zip_error_ = "Cannot rename " + temporary.string() + " to " + target.string() + ": " + ec.message();
   } else {
     zip_error_ = archiver_.Message().empty() ? "The archive was not made (result " + std::to_string(added) + ")"
                                              : archiver_.Message();

@@ -5,13 +5,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 #include <system_error>
 
+#include "backup/restore/test_restore.h"
 #include "i18n/messages.h"
 #include "platform/file_names.h"
+#include "platform/file_write.h"
 #include "server/statement.h"
 #include "dal/datetime.h"
 #include "dal/sqlite_driver.h"
@@ -75,6 +80,34 @@ long long TemporaryOwner(const std::string& bare) {
 std::string BackupRun::BackupFileName(const std::string& name) { return platform::file_stem_of_name(name) + ".Dat"; }
 
 std::string BackupRun::ArchiveFileName(const std::string& name) { return platform::file_stem_of_name(name) + ".zip"; }
+
+std::filesystem::path BackupRun::GenerationPath(const std::filesystem::path& newest, int generation) {
+  if (generation <= 0) return newest;
+  return newest.parent_path() /
+         (newest.stem().string() + "." + std::to_string(generation) + newest.extension().string());
+}
+
+std::string BackupRun::PutInPlace(const fs::path& temporary, const fs::path& newest) {
+  const auto error = [](const std::string& what, const fs::path& a, const fs::path& b) {
+    return "Cannot " + what + " " + a.string() + " to " + b.string() + ": " + std::strerror(errno);
+  };
+  std::error_code ec;
+  if (keep_ > 1 && fs::exists(newest, ec)) {
+    // Oldest first, each a rename over the one above it; then the newest gets a second name as
+    // generation 1 (a link: it never stops being "<name>.Dat"); then the new file replaces it.
+    // A kill at any point leaves the newest verified file under its name.
+    for (int i = keep_ - 1; i >= 2; --i) {
+      const fs::path from = GenerationPath(newest, i - 1), to = GenerationPath(newest, i);
+      if (!fs::exists(from, ec)) continue;
+      if (platform::io::rename(from.c_str(), to.c_str()) != 0) return error("rename", from, to);
+    }
+    const fs::path first = GenerationPath(newest, 1);
+    fs::remove(first, ec);
+    if (platform::io::link(newest.c_str(), first.c_str()) != 0) return error("link", newest, first);
+  }
+  if (platform::io::rename(temporary.c_str(), newest.c_str()) != 0) return error("rename", temporary, newest);
+  return "";
+}
 
 std::string BackupRun::TemporaryBackupName(const std::string& name) {
   return "." + BackupFileName(name) + "." + PidTag() + ".part";
@@ -174,6 +207,18 @@ void BackupRun::FillRunListFromSchedule() {
 
 // ---- one backup statement --------------------------------------------------------------------
 
+bool BackupRun::ServerTakesChecksum() {
+  if (server_major_ < 0) {
+    dal::Query& q = data_.ADOQuerySQLBackup;
+    q.close();
+    q.set_sql({server::product_version_statement()});
+    q.open();
+    server_major_ = q.empty() ? 0 : server::product_major_version(q.field("ProductVersion").as_string());
+    q.close();
+  }
+  return server_major_ >= server::kChecksumMajorVersion;
+}
+
 bool BackupRun::BackupDatabase(const std::string& name, const std::string& file) {
   if (name.empty()) return false;
   const fs::path final_path = file;
@@ -186,18 +231,25 @@ bool BackupRun::BackupDatabase(const std::string& name, const std::string& file)
     error = "Cannot remove " + temporary.string() + ": " + ec.message();
   } else {
     try {
+      const bool checksum = ServerTakesChecksum();
       dal::Query& q = data_.ADOQuerySQLBackup;
       q.close();
-      q.set_sql({server::backup_statement(name, temporary.string())});
+      q.set_sql({server::backup_statement(name, temporary.string(), checksum)});
       (void)q.exec_sql();
       if (OnBackupWritten && fs::exists(temporary, ec)) OnBackupWritten(temporary.string());
-      if (StopRequested())
+      if (StopRequested()) {
         error = kStoppedText;
-      else if (!fs::is_regular_file(temporary, ec))
+      } else if (!fs::is_regular_file(temporary, ec)) {
         error = "The server reported success but wrote no file " + temporary.string();
-      else {
-        fs::rename(temporary, final_path, ec);
-        if (ec) error = "Cannot rename " + temporary.string() + " to " + final_path.string() + ": " + ec.message();
+      } else {
+        // Only a file the server reads back whole replaces the previous one.
+        q.close();
+        q.set_sql({server::restore_verifyonly_statement(temporary.string(), checksum)});
+        (void)q.exec_sql();
+        if (StopRequested())
+          error = kStoppedText;
+        else
+          error = PutInPlace(temporary, final_path);
       }
     } catch (const dal::ProviderError& e) {
       // A statement cancelled on the host's stop request ends as stopped, not as a failure.
@@ -248,6 +300,10 @@ bool BackupRun::EnsureWorkingFolder(const std::string& folder) {
 void BackupRun::Run(bool list_ready) {
   Flag running(running_);
   stopped_ = false;
+  server_major_ = -1;  // asked again: the connection settings may have changed
+  keep_ = 1;
+  if (const dal::Field* keep = data_.ADOTableSystem.find_field("Keep"); keep != nullptr && !keep->is_null())
+    SetKeep(static_cast<int>(std::clamp<long long>(std::atoll(keep->as_string().c_str()), 1, kMaxKeep)));
   view_.ClearDiscQueue();
   data_.store.PostPendingSystemEdit();
   std::string completed;
@@ -320,6 +376,7 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
     return;
   }
   LastBackupFile = BackupFileName(name);
+  LogCheck(entry, "backup verified");
 
   bool zip_failed = false;
   if (StopRequested()) {
@@ -333,6 +390,7 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
     view_.SetLabel11(i18n::replace_placeholder(msg().Backup_To_Direct_Str, "<Directory>", folder));
     Repaint();
     zip_failed = ZipBackupFile(folder + LastBackupFile, name) != 1;
+    if (!zip_failed) LogCheck(entry, "archive tested");
   }
 
   try {
@@ -345,11 +403,57 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
     throw;
   }
 
+  if (!stopped_ && !StopRequested() && TestRestoreDue(name)) (void)TestRestoreDatabase(name);
+
   if (settings::is_true(entry.ToDisc)) view_.AddToDiscQueue(folder + LastBackupFile);
   if (zip_failed)
     Log(entry, RunOutcome::ZipFailed, zip_error_);
   else
     Log(entry, RunOutcome::Ok, "");
+}
+
+bool BackupRun::TestRestoreDue(const std::string& name) {
+  dal::Table& t = data_.ADOTableDatabase;
+  const dal::Field* choice = t.find_field("Test_Restore");
+  if (choice == nullptr || !t.locate("Veri_Tabani_Adi", name)) return false;
+  const std::string value = choice->as_string();
+  if (value == settings::kTestRestoreAlways) return true;
+  if (value != settings::kTestRestoreWeekly) return false;
+  const dal::Field* last = t.find_field("Verified_Tarih");
+  return last == nullptr || last->is_null() || clock_.now().days - last->as_date_time().days >= 7.0;
+}
+
+bool BackupRun::TestRestoreDatabase(const std::string& name) {
+  const std::string file = WorkingFolderText() + BackupFileName(name);
+  const TestRestoreOutcome outcome = TestRestore(data_.ADOQuerySQLBackup, name, file);
+  const dal::DateTime now = clock_.now();
+  const std::string what = outcome.passed ? "restore test passed" : "restore test failed";
+  if (auto failed = log_.AppendFields(now, {Unattended() ? "scheduled" : "by hand", name, BackupFileName(name), what,
+                                            outcome.error}))
+    view_.ShowLastOutcome(name + ": " + what + " — " + *failed);
+  else
+    view_.ShowLastOutcome(name + ": " + what + (outcome.error.empty() ? "" : " (" + outcome.error + ")"));
+  dal::Table& t = data_.ADOTableDatabase;
+  if (t.find_field("Verified") != nullptr && t.locate("Veri_Tabani_Adi", name)) {
+    t.edit();
+    try {
+      t.field("Verified").set_string(std::string(outcome.passed ? "passed " : "failed ") +
+                                     dal::format_date_time(now).substr(0, 16));
+      t.field("Verified_Tarih").set_date_time(now);
+      t.post();
+    } catch (...) {
+      t.cancel();
+      throw;
+    }
+  }
+  return outcome.passed;
+}
+
+void BackupRun::LogCheck(const RunEntry& entry, const std::string& what) {
+  // A line of its own, before the database's outcome line: not a failure (run_log.h).
+  if (auto failed = log_.AppendFields(clock_.now(), {Unattended() ? "scheduled" : "by hand", entry.DatabaseName,
+                                                     LastBackupFile, what, ""}))
+    view_.ShowLastOutcome(entry.DatabaseName + ": " + what + " — " + *failed);
 }
 
 void BackupRun::Log(const RunEntry& entry, RunOutcome outcome, const std::string& error) {

@@ -43,6 +43,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -103,14 +104,24 @@ class BackupRun {
   void FillRunListFromSelection();
   void FillRunListFromSchedule();
   // Sends the backup statement of `name` with the server writing to a temporary file beside
-  // `file`, then renames it over `file`. On a server error: the fixed failure box, the partial
-  // file removed, false. An empty name does nothing and gives false.
+  // `file` (WITH CHECKSUM from SQL Server 2005 on), has the server verify that file (RESTORE
+  // VERIFYONLY), then renames it over `file`. On a server error of either statement: the fixed
+  // failure box, the temporary file removed, `file` untouched, false. An empty name does nothing
+  // and gives false.
   bool BackupDatabase(const std::string& name, const std::string& file);
   // Packs `source_file` into <working folder><name>.zip through the archiver with the progress
-  // window open. Returns 1 and sets LastBackupFile to <name>.zip when the archive was made;
+  // window open; the new archive is tested (TestArchive) before it replaces the old one. Returns 1 and sets LastBackupFile to <name>.zip when the archive was made;
   // returns 0 and leaves LastBackupFile and any older archive as they were when it was not
   // (the archiver has shown its own error box).
   int ZipBackupFile(const std::string& source_file, const std::string& name);
+
+  // Test restore of the newest backup file of `name` (backup/restore/test_restore.h): the outcome
+  // goes to the run log ("restore test passed" / "restore test failed" with the server's text)
+  // and to the row's Verified and Verified_Tarih. Returns whether it passed.
+  bool TestRestoreDatabase(const std::string& name);
+  // True when the row's Test_Restore choice makes a test restore due after a backup now:
+  // "Always", or "Weekly" with no passed or failed test in the last seven days.
+  bool TestRestoreDue(const std::string& name);
 
   // The working folder text (System.Temp_Dizini, as the window's Edit1 shows it).
   std::string WorkingFolderText();
@@ -129,6 +140,13 @@ class BackupRun {
   // Test seam: called with the temporary backup file once the server has written it, before
   // it is verified and renamed (a test flips a byte or ends the process here).
   std::function<void(const std::string& temporary)> OnBackupWritten;
+  // Test seam: called with the temporary archive once the archiver has written it, before it is
+  // tested and renamed.
+  std::function<void(const std::string& temporary)> OnArchiveWritten;
+  // Reads every entry of `archive` back through the zip engine (CRC-32 and sizes, nothing
+  // written). "" when it holds `entries` entries and all read back whole; else why not, with
+  // the engine's own text.
+  std::string TestArchive(const std::string& archive, int entries);
   ZipArchiverProgress& ZipArchiver1Progress() { return progress_handler_; }
 
   // The files of a database in the working folder: the name made a file name by
@@ -136,6 +154,15 @@ class BackupRun {
   // path parts never reaches outside the folder.
   static std::string BackupFileName(const std::string& name);
   static std::string ArchiveFileName(const std::string& name);
+  // Generation `generation` of a backup or archive file: "<stem>.<n>.Dat" beside "<stem>.Dat"
+  // (0 gives the newest itself). The System table's Keep (default 1) says how many are kept:
+  // the newest as "<stem>.Dat", older ones as "<stem>.1.Dat" ... "<stem>.<Keep-1>.Dat", moved up
+  // only once a new file has passed its check.
+  static std::filesystem::path GenerationPath(const std::filesystem::path& newest, int generation);
+  static constexpr int kMaxKeep = 99;
+  // The generations kept by this run (System.Keep, read at the start of a run; 1 before).
+  int Keep() const { return keep_; }
+  void SetKeep(int keep) { keep_ = keep < 1 ? 1 : keep > kMaxKeep ? kMaxKeep : keep; }
   // The temporary names while the server writes and the archiver packs, tagged with this
   // process's id: ".<stem>.Dat.<pid>.part", ".<stem>.zip.<pid>.part". The writers' own
   // temporaries beside them carry the same prefix.
@@ -158,6 +185,13 @@ class BackupRun {
   // Folder check: true when the working folder exists or was created; false after the box.
   bool EnsureWorkingFolder(const std::string& folder);
   void Log(const RunEntry& entry, RunOutcome outcome, const std::string& error);
+  // A passed check of a database ("backup verified", "archive tested") as a run-log line.
+  void LogCheck(const RunEntry& entry, const std::string& what);
+  // Moves the generations of `newest` up and renames the checked `temporary` to `newest`; ""
+  // or the system's text of the step that failed.
+  std::string PutInPlace(const std::filesystem::path& temporary, const std::filesystem::path& newest);
+  // True when the server's backup statements take WITH CHECKSUM (asked once per run).
+  bool ServerTakesChecksum();
   void Repaint();
   bool Unattended() const;
 
@@ -181,6 +215,8 @@ class BackupRun {
   std::vector<std::string> ran_in_minute_;  // databases a tick of that minute already ran
   std::string zip_error_;   // why the last ZipBackupFile gave 0
   std::string last_error_;  // why the last BackupDatabase gave false
+  int server_major_ = -1;   // the server's major version; -1 not asked yet
+  int keep_ = 1;            // generations kept (System.Keep)
 };
 
 }  // namespace orv::backup

@@ -2,6 +2,9 @@
 
 #include "settings/store/schedule.h"
 
+#include <cctype>
+#include <variant>
+
 namespace orv::settings {
 
 bool is_true(std::string_view value) { return value == "True"; }
@@ -38,10 +41,34 @@ SettingsStore::SettingsStore()
     ADOTableDatabase.set_on_field_change(day.time, [this](dal::Field& f) { DayTimeChange(f); });
 }
 
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+}  // namespace
+
+void UpgradeSchema(dal::Connection& connection) {
+  for (const SchemaColumn& c : kAddedColumns) {
+    const dal::ResultSet info = connection.execute("PRAGMA table_info(" + std::string(c.table) + ")", {});
+    bool present = false;
+    for (const auto& row : info.rows)
+      if (row.size() > 1 && std::holds_alternative<std::string>(row[1]))
+        present = present || SameName(std::get<std::string>(row[1]), c.column);
+    if (!present)
+      connection.execute("ALTER TABLE " + std::string(c.table) + " ADD COLUMN " + c.column + " " + c.type, {});
+  }
+}
+
 void SettingsStore::Open(const std::filesystem::path& installation_folder) {
   ADOConnection1.set_connection_string(settings_connection_string(installation_folder));
   try {
     ADOConnection1.open();
+    UpgradeSchema(ADOConnection1.provider());
     ADOTableDatabase.open();
     ADOTableSystem.open();
   } catch (...) {

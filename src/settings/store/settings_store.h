@@ -37,6 +37,29 @@ inline const char* yes_no(bool value) { return value ? "True" : "False"; }
 std::filesystem::path settings_database_path(const std::filesystem::path& folder);
 std::string settings_connection_string(const std::filesystem::path& folder);
 
+// Columns newer than the first shipped Velmora.db. Open() adds each one missing (ALTER TABLE ...
+// ADD COLUMN: every existing row and value stays; the new column reads as its default) before it
+// opens the tables, so a database of an earlier release keeps its schedule. data/Velmora.sql has
+// them from the start.
+struct SchemaColumn {
+  const char* table;
+  const char* column;
+  const char* type;
+};
+inline constexpr SchemaColumn kAddedColumns[] = {
+    {"System", "Keep", "INTEGER DEFAULT 1"},  // backup generations kept per database
+    // Test restores: when ("Always" after every backup, "Weekly", anything else never), the
+    // last outcome as the grid shows it, and its time.
+    {"Database_List", "Test_Restore", "VARCHAR(10) DEFAULT 'Never'"},
+    {"Database_List", "Verified", "VARCHAR(255)"},
+    {"Database_List", "Verified_Tarih", "DATETIME"},
+};
+inline constexpr const char* kTestRestoreAlways = "Always";
+inline constexpr const char* kTestRestoreWeekly = "Weekly";
+inline constexpr const char* kTestRestoreNever = "Never";
+// The upgrade step of Open(); throws the provider's error.
+void UpgradeSchema(dal::Connection& connection);
+
 class SettingsStore {
  public:
   SettingsStore();

@@ -82,7 +82,7 @@ class ScheduleRun : public ::testing::Test {
     open_schedule_query(store.ADOQueryZamanlama, dal::day_of_week(now));
     std::set<std::string> names;
     dal::Query& q = store.ADOQueryZamanlama;
-    EXPECT_EQ(q.field_count(), 31);
+    EXPECT_EQ(q.field_count(), 34);
     for (q.first(); !q.eof(); q.next()) names.insert(q.field("Veri_Tabani_Adi").as_string());
     return names;
   }

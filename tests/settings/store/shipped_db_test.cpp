@@ -49,16 +49,19 @@ TEST_F(ShippedDb, TablesColumnsAndWidths) {
       expected.push_back(name + (s == "_T" ? "|DATETIME" : "|VARCHAR(5)"));
     }
   }
+  expected.push_back("Test_Restore|VARCHAR(10)");
+  expected.push_back("Verified|VARCHAR(255)");
+  expected.push_back("Verified_Tarih|DATETIME");
   auto sorted = [](std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
     return v;
   };
   EXPECT_EQ(sorted(lines(sqlite3_cli(db, "SELECT name, type FROM pragma_table_info('Database_List')"))), sorted(expected));
-  EXPECT_EQ(expected.size(), 31u);
+  EXPECT_EQ(expected.size(), 34u);
   EXPECT_EQ(lines(sqlite3_cli(db, "SELECT name, type FROM pragma_table_info('System') ORDER BY cid")),
             (std::vector<std::string>{"Kimlik|INTEGER", "User_Name|VARCHAR(255)", "Passw|VARCHAR(255)",
                                       "Temp_Dizini|VARCHAR(255)", "Author|VARCHAR(5)", "Ziple|VARCHAR(5)",
-                                      "CD_Yaz|VARCHAR(5)"}));
+                                      "CD_Yaz|VARCHAR(5)", "Keep|INTEGER"}));
   EXPECT_EQ(lines(sqlite3_cli(db, "SELECT name, type FROM pragma_table_info('Language_Tbl') ORDER BY cid")),
             (std::vector<std::string>{"Degisken|VARCHAR(150)", "English|VARCHAR(255)", "Language|VARCHAR(255)"}));
   EXPECT_EQ(sqlite3_cli(db, "SELECT tbl_name FROM sqlite_master WHERE type='index' AND name='PrimaryKey'"),
