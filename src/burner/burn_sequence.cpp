@@ -84,6 +84,7 @@ bool TDiscBurner::StartBurn() {
       state.CacheRunning.store(false);
       state.BytesInCache.store(0);
       state.Burner.store(nullptr);
+      ReleaseRecorder();
       if (OnWriteDone) OnWriteDone(this, error);
       return false;
     }
@@ -261,6 +262,7 @@ void TDiscBurner::WriteThreadRun() {
   }
 
   // End.
+  ReleaseRecorder();
   scsi::SPTICloseAfterCommand.store(true);
   if (scsi::ASPILayerName() == scsi::kLayerEmulation) (void)scsi::ReinitASPI();
   SetCurrentFile(cache.CurrentFile());

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -30,6 +32,7 @@ TDiscBurner::TDiscBurner() {
 
 TDiscBurner::~TDiscBurner() {
   WaitForBurn();
+  ReleaseRecorder();
   HeaderStream.clear();
   HeaderStream.shrink_to_fit();
 }
@@ -83,12 +86,55 @@ bool TDiscBurner::GetNextWritableAddress() {
   SetWriteParameters(TestWrite(), UnderrunProtection(), scsi::DiscType.load());
   SetFinalizeDisc(finalize);
   WaitUntilReady(10000, 500);
+  FreeBlocks = -1;
+  std::array<uint8_t, 34> disc{};
+  const bool complete = ReadDiscInformation(disc.data(), static_cast<uint8_t>(disc.size())) && (disc[2] & 0x03) == 2;
   if (ReadTrackInformation(255)) {
     SessionStart = TrackInformationWord(12);
+    FreeBlocks = complete ? 0 : TrackInformationWord(16);
     return true;
   }
   SessionStart = 0;
+  if (complete) FreeBlocks = 0;
   return false;
+}
+
+void TDiscBurner::ClaimRecorder() {
+  if (FClaimed) return;
+  switch (ReserveUnit()) {
+    case kReserved:
+      FClaimed = true;
+      return;
+    case kReservedElsewhere:
+      throw std::runtime_error(TrackMessage(kMsgRecorderInUse, DeviceID(), ""));
+    case kNotReserved:
+      // A layer or drive without reservations: written to without the claim.
+      DoDebugMessage(">>> RESERVE: " + LastError(), 0);
+      return;
+  }
+}
+
+void TDiscBurner::ReleaseRecorder() {
+  if (!FClaimed) return;
+  FClaimed = false;
+  (void)ReleaseUnit();
+}
+
+void TDiscBurner::CheckRoom(uint8_t DiscType) {
+  // A DVD-RAM is written from its first sector again and has no track to fill.
+  if (DiscType == scsi::DT_DVDRAM) return;
+  if (FreeBlocks < 0) {
+    DoDebugMessage(std::string(">>> ") + kMsgFreeUnknown, 0);
+    return;
+  }
+  // A DVD-R track is reserved one sector larger than the track (burn_sequence.cpp).
+  const bool reserved = DiscType == scsi::DT_DVDR || DiscType == scsi::DT_DVDRW || DiscType == scsi::DT_DVDRW_SEQ;
+  const long long needed = TrackSize() + (reserved ? 1 : 0);
+  if (needed <= FreeBlocks) return;
+  char text[160];
+  std::snprintf(text, sizeof text, kMsgNoRoom, needed, static_cast<long long>(FreeBlocks));
+  DoDebugMessage(std::string(">>> ") + text, 4);
+  throw std::runtime_error(text);
 }
 
 bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* ImportRoot) {
@@ -96,8 +142,17 @@ bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* ImportRoot) {
   if (BootImage.empty() || stat(BootImage.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) Bootable = false;
   SetDoDebug(false);
   SessionStart = 0;
+  FreeBlocks = -1;
+  uint8_t type = scsi::DT_UNKNOWN;
   if (!ForImageFile) {
-    const uint8_t type = GetDiscType();
+    // The recorder is claimed before any command that changes its state.
+    try {
+      ClaimRecorder();
+    } catch (const std::runtime_error&) {
+      SetDoDebug(true);
+      throw;
+    }
+    type = GetDiscType();
     scsi::DiscType.store(type);
     // DVD media too: the write thread writes at the next writable address, so the track is
     // laid out for it (a DVD-RAM is written from sector 0).
@@ -125,6 +180,15 @@ bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* ImportRoot) {
   }
   Layout = LayoutTree(Tree(), options);
   ImageEndSector = Layout.ImageEndSector;
+  if (!ForImageFile) {
+    try {
+      CheckRoom(type);
+    } catch (const std::runtime_error&) {
+      ReleaseRecorder();
+      SetDoDebug(true);
+      throw;
+    }
+  }
   return true;
 }
 

@@ -317,6 +317,20 @@ TEST_F(DiscStepTest, DamagedImportIsNamedAndTheWriteReportedPartial) {
   EXPECT_EQ(PartialImportText(3), "disc written, 3 imported files left off");
 }
 
+TEST_F(DiscStepTest, SessionThatDoesNotFitIsRefusedWithBothNumbersInTheRunLog) {
+  Begin("CD-R", "capacity=1000");
+  view_.queue = {Source("Big.zip", 5 << 20, 14)};
+  EXPECT_THROW(step_->bBurnClick(), std::runtime_error);
+  EXPECT_FALSE(step_->Busy());
+  EXPECT_EQ(view_.Posted(), 0u);
+  EXPECT_FALSE(fs::exists(Image()));
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(std::string("\tBig.zip\t") + kDiscFailed + "\tSESSION OF "), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find(" SECTORS DOES NOT FIT THE 1000 FREE SECTORS OF THE DISC"), std::string::npos) << lines[0];
+  EXPECT_NE(view_.status.find("1000 FREE SECTORS"), std::string::npos) << view_.status;
+}
+
 TEST_F(DiscStepTest, ProgressDisplayAndSpeedList) {
   Begin("CD-R", "speeds=706,1411,2822");
   EXPECT_EQ(BuildSpeedList(*burner_), (std::vector<std::string>{"Max", "16x", "8x", "4x"}));
