@@ -58,6 +58,7 @@ bool TDiscBurner::StartBurn() {
   }
   state.Burner.store(this);
   state.AbortRequest.store(false);
+  FWrittenFiles.clear();
 
   TCacheSources sources;
   if (Layout.Bootable) {
@@ -267,6 +268,11 @@ void TDiscBurner::WriteThreadRun() {
   if (scsi::ASPILayerName() == scsi::kLayerEmulation) (void)scsi::ReinitASPI();
   SetCurrentFile(cache.CurrentFile());
   const std::string error = cache.ErrorText();
+  FWrittenFiles.clear();
+  if (error.empty() && !TestWrite()) {
+    FWrittenFiles = WrittenFiles(Tree(), cache.Digests());
+    FWrittenStart = SessionStart;
+  }
   cache.Abort();
   cache.WaitFor();
   FCacheThread.reset();

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "burner/burn_state.h"
 #include "burner/image_writer.h"
+#include "platform/byte_order.h"
 
 namespace orv::burner {
 
@@ -241,6 +243,49 @@ std::string TDiscBurner::WriteImage(const std::string& Path, int64_t Offset, std
   options.Offset = Offset;
   options.BytesDone = BytesDone;
   return WriteImageFile(Path, TrackPieces(), HeaderStream, options);
+}
+
+namespace {
+
+// The disc in the recorder, up to 32 sectors per READ(10).
+class TRecorderReader : public TSectorSource {
+ public:
+  explicit TRecorderReader(TDiscBurner& Burner) : burner_(Burner) {}
+  bool ReadSector(uint32_t Sector, uint8_t* Buffer) override { return ReadSectors(Sector, 1, Buffer); }
+  bool ReadSectors(uint32_t Sector, uint32_t Count, uint8_t* Buffer) override {
+    while (Count > 0) {
+      const uint16_t n = static_cast<uint16_t>(std::min<uint32_t>(Count, 32));
+      if (!burner_.Read10(Sector, n, uint32_t{n} * 2048, Buffer)) return false;
+      Sector += n;
+      Count -= n;
+      Buffer += size_t{n} * 2048;
+    }
+    return true;
+  }
+
+ private:
+  TDiscBurner& burner_;
+};
+
+}  // namespace
+
+TVerifyResult TDiscBurner::VerifyLastWrite() {
+  TRecorderReader disc(*this);
+  TVerifyResult result = VerifySession(disc, FWrittenStart, FWrittenFiles);
+  DoDebugMessage(">>> " + result.Text, result.Verified ? 0 : 4);
+  return result;
+}
+
+TVerifyResult TDiscBurner::VerifyLastSession(const std::vector<TWrittenFile>& Files) {
+  TVerifyResult result;
+  const uint8_t last = GetLastSessionNumber();
+  std::array<uint8_t, 254> toc{};
+  if (last == 0 || !ReadTOC(0, toc.data(), false, last, 254, 0)) {
+    result.Text = "READ-BACK: NO SESSION ON THE DISC [" + LastError() + "]";
+    return result;
+  }
+  TRecorderReader disc(*this);
+  return VerifySession(disc, bytes::load_be32(toc.data() + 8), Files);
 }
 
 }  // namespace orv::burner

@@ -32,6 +32,7 @@
 #include "burner/file_tree.h"
 #include "burner/image_headers.h"
 #include "burner/image_layout.h"
+#include "burner/session_verify.h"
 #include "burner/track_source.h"
 #include "scsi/scsi_device.h"
 
@@ -140,6 +141,13 @@ class TDiscBurner : public scsi::TSCSIDevice {
   // one line each; a blank disc leaves it empty.
   bool ImportSession(uint8_t SessionNo, TDEntry* IntoDir);
   std::vector<std::string> ImportRefusals;
+  // Read-back. VerifyLastWrite checks the session of the last burn that ended without an
+  // error against the digests it took (TestWrite burns write nothing and leave no files to
+  // check); VerifyLastSession checks the last session of the disc against Files (digests of
+  // files read now, DigestFile). Both read through the recorder (READ(10)).
+  TVerifyResult VerifyLastWrite();
+  TVerifyResult VerifyLastSession(const std::vector<TWrittenFile>& Files);
+  const std::vector<TWrittenFile>& LastWrittenFiles() const { return FWrittenFiles; }
   // Fewest blocks queued when the writer came for one after priming, in the last burn
   // (-1 when the producer always had everything queued).
   int LowestCacheBlocks() const { return FLowestCacheBlocks.load(); }
@@ -164,6 +172,8 @@ class TDiscBurner : public scsi::TSCSIDevice {
   void CheckRoom(uint8_t DiscType);
 
   bool FClaimed = false;  // this burner holds the recorder's reservation
+  std::vector<TWrittenFile> FWrittenFiles;  // files of the last burn that ended well
+  uint32_t FWrittenStart = 0;               // and the sector its track started at
   int FCacheSize = kDefaultCacheSize;
   std::thread FWriteThread;
   std::shared_ptr<TCacheThread> FCacheThread;
