@@ -139,6 +139,7 @@ INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Archive files on
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Explorer style Directory/File view', 'Explorer style Directory/File view', 'Explorer style Directory/File view');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Yazdıktan Sonra Diski Çıkart', 'Eject Disc After Writing', 'Eject Disc After Writing');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Diski Kapat (Yazma İşlemi Bitince)', 'Close Disc (When Writing Ends)', 'Close Disc (When Writing Ends)');
+INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Verify after writing', 'Verify after writing', 'Verify after writing');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Database', 'Database', 'Database');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Last Backup DateTime', 'Last Backup Date and Time', 'Last Backup Date and Time');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Last Backup File', 'Last Backup File', 'Last Backup File');

@@ -8,6 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev
   # libraries
   libsqlite3-dev zlib1g-dev libdeflate-dev libattr1-dev unixodbc-dev
+  libssl-dev
   qt6-base-dev libgl-dev fonts-dejavu-core
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev

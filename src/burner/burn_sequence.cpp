@@ -58,6 +58,7 @@ bool TDiscBurner::StartBurn() {
   }
   state.Burner.store(this);
   state.AbortRequest.store(false);
+  FWrittenFiles.clear();
 
   TCacheSources sources;
   if (Layout.Bootable) {
@@ -84,6 +85,7 @@ bool TDiscBurner::StartBurn() {
       state.CacheRunning.store(false);
       state.BytesInCache.store(0);
       state.Burner.store(nullptr);
+      ReleaseRecorder();
       if (OnWriteDone) OnWriteDone(this, error);
       return false;
     }
@@ -261,10 +263,16 @@ void TDiscBurner::WriteThreadRun() {
   }
 
   // End.
+  ReleaseRecorder();
   scsi::SPTICloseAfterCommand.store(true);
   if (scsi::ASPILayerName() == scsi::kLayerEmulation) (void)scsi::ReinitASPI();
   SetCurrentFile(cache.CurrentFile());
   const std::string error = cache.ErrorText();
+  FWrittenFiles.clear();
+  if (error.empty() && !TestWrite()) {
+    FWrittenFiles = WrittenFiles(Tree(), cache.Digests());
+    FWrittenStart = SessionStart;
+  }
   cache.Abort();
   cache.WaitFor();
   FCacheThread.reset();

@@ -258,7 +258,12 @@ void TCacheThread::Run() {
   // File data, packed: a block holds the tail of one file and the heads of the next.
   {
     TTrackReader files(FSources.Files, FHeaderStream);
-    if (!QueueReader(files, true)) return;
+    const bool queued = QueueReader(files, true);
+    {
+      std::lock_guard<std::mutex> lock(FLock);
+      FDigests = files.Digests();
+    }
+    if (!queued) return;
   }
 
   // Zero sectors up to the 300-sector minimum, appended at once.
@@ -292,6 +297,11 @@ void TCacheThread::Run() {
   FFinished.store(true);
   lock.unlock();
   FChanged.notify_all();
+}
+
+std::vector<TFileDigest> TCacheThread::Digests() const {
+  std::lock_guard<std::mutex> lock(FLock);
+  return FDigests;
 }
 
 }  // namespace orv::burner

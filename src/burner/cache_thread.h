@@ -87,6 +87,9 @@ class TCacheThread {
   // after priming while the producer still had data to read (-1 when never measured).
   int MaxQueued() const { return FMaxQueued.load(); }
   int LowestQueuedAfterPriming() const { return FLowestQueued.load(); }
+  // The digest of every file the producer read to its end (all of them once it has queued
+  // the file data).
+  std::vector<TFileDigest> Digests() const;
 
  private:
   void Run();
@@ -116,6 +119,7 @@ class TCacheThread {
   bool FAllQueued = false;
   std::string FErrorText;
   std::string FCurrentFile;
+  std::vector<TFileDigest> FDigests;
 
   std::atomic<bool> FAborted{false};
   std::atomic<bool> FFinished{false};

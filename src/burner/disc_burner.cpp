@@ -2,7 +2,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -10,6 +13,7 @@
 
 #include "burner/burn_state.h"
 #include "burner/image_writer.h"
+#include "platform/byte_order.h"
 
 namespace orv::burner {
 
@@ -30,6 +34,7 @@ TDiscBurner::TDiscBurner() {
 
 TDiscBurner::~TDiscBurner() {
   WaitForBurn();
+  ReleaseRecorder();
   HeaderStream.clear();
   HeaderStream.shrink_to_fit();
 }
@@ -83,12 +88,55 @@ bool TDiscBurner::GetNextWritableAddress() {
   SetWriteParameters(TestWrite(), UnderrunProtection(), scsi::DiscType.load());
   SetFinalizeDisc(finalize);
   WaitUntilReady(10000, 500);
+  FreeBlocks = -1;
+  std::array<uint8_t, 34> disc{};
+  const bool complete = ReadDiscInformation(disc.data(), static_cast<uint8_t>(disc.size())) && (disc[2] & 0x03) == 2;
   if (ReadTrackInformation(255)) {
     SessionStart = TrackInformationWord(12);
+    FreeBlocks = complete ? 0 : TrackInformationWord(16);
     return true;
   }
   SessionStart = 0;
+  if (complete) FreeBlocks = 0;
   return false;
+}
+
+void TDiscBurner::ClaimRecorder() {
+  if (FClaimed) return;
+  switch (ReserveUnit()) {
+    case kReserved:
+      FClaimed = true;
+      return;
+    case kReservedElsewhere:
+      throw std::runtime_error(TrackMessage(kMsgRecorderInUse, DeviceID(), ""));
+    case kNotReserved:
+      // A layer or drive without reservations: written to without the claim.
+      DoDebugMessage(">>> RESERVE: " + LastError(), 0);
+      return;
+  }
+}
+
+void TDiscBurner::ReleaseRecorder() {
+  if (!FClaimed) return;
+  FClaimed = false;
+  (void)ReleaseUnit();
+}
+
+void TDiscBurner::CheckRoom(uint8_t DiscType) {
+  // A DVD-RAM is written from its first sector again and has no track to fill.
+  if (DiscType == scsi::DT_DVDRAM) return;
+  if (FreeBlocks < 0) {
+    DoDebugMessage(std::string(">>> ") + kMsgFreeUnknown, 0);
+    return;
+  }
+  // A DVD-R track is reserved one sector larger than the track (burn_sequence.cpp).
+  const bool reserved = DiscType == scsi::DT_DVDR || DiscType == scsi::DT_DVDRW || DiscType == scsi::DT_DVDRW_SEQ;
+  const long long needed = TrackSize() + (reserved ? 1 : 0);
+  if (needed <= FreeBlocks) return;
+  char text[160];
+  std::snprintf(text, sizeof text, kMsgNoRoom, needed, static_cast<long long>(FreeBlocks));
+  DoDebugMessage(std::string(">>> ") + text, 4);
+  throw std::runtime_error(text);
 }
 
 bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* ImportRoot) {
@@ -96,8 +144,17 @@ bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* ImportRoot) {
   if (BootImage.empty() || stat(BootImage.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) Bootable = false;
   SetDoDebug(false);
   SessionStart = 0;
+  FreeBlocks = -1;
+  uint8_t type = scsi::DT_UNKNOWN;
   if (!ForImageFile) {
-    const uint8_t type = GetDiscType();
+    // The recorder is claimed before any command that changes its state.
+    try {
+      ClaimRecorder();
+    } catch (const std::runtime_error&) {
+      SetDoDebug(true);
+      throw;
+    }
+    type = GetDiscType();
     scsi::DiscType.store(type);
     // DVD media too: the write thread writes at the next writable address, so the track is
     // laid out for it (a DVD-RAM is written from sector 0).
@@ -125,6 +182,15 @@ bool TDiscBurner::LayoutImage(bool ForImageFile, TDEntry* ImportRoot) {
   }
   Layout = LayoutTree(Tree(), options);
   ImageEndSector = Layout.ImageEndSector;
+  if (!ForImageFile) {
+    try {
+      CheckRoom(type);
+    } catch (const std::runtime_error&) {
+      ReleaseRecorder();
+      SetDoDebug(true);
+      throw;
+    }
+  }
   return true;
 }
 
@@ -177,6 +243,49 @@ std::string TDiscBurner::WriteImage(const std::string& Path, int64_t Offset, std
   options.Offset = Offset;
   options.BytesDone = BytesDone;
   return WriteImageFile(Path, TrackPieces(), HeaderStream, options);
+}
+
+namespace {
+
+// The disc in the recorder, up to 32 sectors per READ(10).
+class TRecorderReader : public TSectorSource {
+ public:
+  explicit TRecorderReader(TDiscBurner& Burner) : burner_(Burner) {}
+  bool ReadSector(uint32_t Sector, uint8_t* Buffer) override { return ReadSectors(Sector, 1, Buffer); }
+  bool ReadSectors(uint32_t Sector, uint32_t Count, uint8_t* Buffer) override {
+    while (Count > 0) {
+      const uint16_t n = static_cast<uint16_t>(std::min<uint32_t>(Count, 32));
+      if (!burner_.Read10(Sector, n, uint32_t{n} * 2048, Buffer)) return false;
+      Sector += n;
+      Count -= n;
+      Buffer += size_t{n} * 2048;
+    }
+    return true;
+  }
+
+ private:
+  TDiscBurner& burner_;
+};
+
+}  // namespace
+
+TVerifyResult TDiscBurner::VerifyLastWrite() {
+  TRecorderReader disc(*this);
+  TVerifyResult result = VerifySession(disc, FWrittenStart, FWrittenFiles);
+  DoDebugMessage(">>> " + result.Text, result.Verified ? 0 : 4);
+  return result;
+}
+
+TVerifyResult TDiscBurner::VerifyLastSession(const std::vector<TWrittenFile>& Files) {
+  TVerifyResult result;
+  const uint8_t last = GetLastSessionNumber();
+  std::array<uint8_t, 254> toc{};
+  if (last == 0 || !ReadTOC(0, toc.data(), false, last, 254, 0)) {
+    result.Text = "READ-BACK: NO SESSION ON THE DISC [" + LastError() + "]";
+    return result;
+  }
+  TRecorderReader disc(*this);
+  return VerifySession(disc, bytes::load_be32(toc.data() + 8), Files);
 }
 
 }  // namespace orv::burner

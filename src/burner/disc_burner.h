@@ -12,7 +12,11 @@
 // the caller only reads them.
 // Errors: as the device layer, by Boolean or small integer results with lines to
 // DoDebugMessage (type 0 status, 1 progress, 3 capacity of the tree reached, 4 errors).
-// PrepareImage throws std::runtime_error when the boot image exists but cannot be opened.
+// PrepareImage throws std::runtime_error when the boot image exists but cannot be opened, when
+// another process holds the recorder (kMsgRecorderInUse) and when the track is larger than the
+// room the disc reports (kMsgNoRoom): both before anything is written.
+// One writer per recorder: preparing a track for a recorder reserves it for this process
+// (ReserveUnit) until the burn has ended, the preparation failed or the burner goes.
 #pragma once
 
 #include <atomic>
@@ -28,6 +32,7 @@
 #include "burner/file_tree.h"
 #include "burner/image_headers.h"
 #include "burner/image_layout.h"
+#include "burner/session_verify.h"
 #include "burner/track_source.h"
 #include "scsi/scsi_device.h"
 
@@ -49,6 +54,9 @@ inline constexpr int kMinCacheSize = 2097152;
 inline constexpr uint64_t kMinTrackSectors = 300;
 inline constexpr const char* kMsgNoNextWritableAddress = "ERROR GETTING NEXT WRITABLE ADDRESS";
 inline constexpr const char* kMsgCantOpenBootImage = "CAN'T OPEN BOOT IMAGE \"%s\" [%s]";
+inline constexpr const char* kMsgRecorderInUse = "RECORDER IN USE: ANOTHER PROCESS IS WRITING TO %s";
+inline constexpr const char* kMsgNoRoom = "SESSION OF %lld SECTORS DOES NOT FIT THE %lld FREE SECTORS OF THE DISC";
+inline constexpr const char* kMsgFreeUnknown = "FREE SECTORS OF THE DISC UNKNOWN";
 
 class TDiscBurner : public scsi::TSCSIDevice {
  public:
@@ -88,6 +96,7 @@ class TDiscBurner : public scsi::TSCSIDevice {
   std::vector<uint8_t> HeaderStream;  // header area of the prepared track
   uint32_t SessionStart = 0;          // absolute sector where the track starts
   uint64_t ImageEndSector = 0;        // first sector after the image
+  int64_t FreeBlocks = -1;            // free sectors the disc reported at the layout, -1 unknown
   TImageLayout Layout;                // every address of the prepared track
   std::atomic<int64_t> BytesWritten{0};
   int64_t FilesSize() const { return Tree().FilesSize; }
@@ -106,7 +115,10 @@ class TDiscBurner : public scsi::TSCSIDevice {
   bool PrepareImage(bool ForImageFile, TDEntry* ImportRoot);
   bool LayoutImage(bool ForImageFile, TDEntry* ImportRoot);
   void BuildImageHeaders();
+  // Reads the next writable address (SessionStart) and the free sectors from there (FreeBlocks).
   bool GetNextWritableAddress();
+  // Gives up the reservation of the recorder taken by PrepareImage (nothing when none is held).
+  void ReleaseRecorder();
   // ImageEndSector - SessionStart, raised to 300 with WritePostGap.
   int64_t TrackSize() const;
   // 0 while no burn runs, else the cache fill as a rounded percentage of CacheSize.
@@ -129,6 +141,13 @@ class TDiscBurner : public scsi::TSCSIDevice {
   // one line each; a blank disc leaves it empty.
   bool ImportSession(uint8_t SessionNo, TDEntry* IntoDir);
   std::vector<std::string> ImportRefusals;
+  // Read-back. VerifyLastWrite checks the session of the last burn that ended without an
+  // error against the digests it took (TestWrite burns write nothing and leave no files to
+  // check); VerifyLastSession checks the last session of the disc against Files (digests of
+  // files read now, DigestFile). Both read through the recorder (READ(10)).
+  TVerifyResult VerifyLastWrite();
+  TVerifyResult VerifyLastSession(const std::vector<TWrittenFile>& Files);
+  const std::vector<TWrittenFile>& LastWrittenFiles() const { return FWrittenFiles; }
   // Fewest blocks queued when the writer came for one after priming, in the last burn
   // (-1 when the producer always had everything queued).
   int LowestCacheBlocks() const { return FLowestCacheBlocks.load(); }
@@ -149,6 +168,12 @@ class TDiscBurner : public scsi::TSCSIDevice {
  private:
   void WriteThreadRun();
 
+  void ClaimRecorder();
+  void CheckRoom(uint8_t DiscType);
+
+  bool FClaimed = false;  // this burner holds the recorder's reservation
+  std::vector<TWrittenFile> FWrittenFiles;  // files of the last burn that ended well
+  uint32_t FWrittenStart = 0;               // and the sector its track started at
   int FCacheSize = kDefaultCacheSize;
   std::thread FWriteThread;
   std::shared_ptr<TCacheThread> FCacheThread;

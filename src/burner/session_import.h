@@ -42,6 +42,8 @@ class TSectorSource {
  public:
   virtual ~TSectorSource() = default;
   virtual bool ReadSector(uint32_t Sector, uint8_t* Buffer) = 0;
+  // Count sectors from Sector (one ReadSector each unless the source reads more at once).
+  virtual bool ReadSectors(uint32_t Sector, uint32_t Count, uint8_t* Buffer);
 };
 
 // ISO 9660 / Joliet directories of one session, read into a file tree.

@@ -53,7 +53,10 @@ TTrackReader::~TTrackReader() {
 bool TTrackReader::OpenPiece() {
   const TTrackPiece& p = pieces_[index_];
   if (p.kind != TTrackPiece::Kind::File && p.kind != TTrackPiece::Kind::BootImage) return true;
-  if (p.kind == TTrackPiece::Kind::File) current_file_ = p.path;
+  if (p.kind == TTrackPiece::Kind::File) {
+    current_file_ = p.path;
+    digester_.Start(p.entry, p.path);
+  }
   fd_ = open(p.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) {
     error_ = TrackMessage(kMsgCantOpenFile, p.path);
@@ -103,6 +106,7 @@ int64_t TTrackReader::Read(uint8_t* buffer, int64_t capacity) {
           }
           got += n;
         }
+        if (p.kind == TTrackPiece::Kind::File) digester_.Update(dest, static_cast<size_t>(got));
         std::memset(dest + got, 0, static_cast<size_t>(want - got));
         break;
       }
@@ -110,6 +114,7 @@ int64_t TTrackReader::Read(uint8_t* buffer, int64_t capacity) {
     filled += want;
     offset_ += want;
     if (offset_ == p.padded) {
+      if (p.kind == TTrackPiece::Kind::File) digests_.push_back(digester_.Finish());
       if (fd_ >= 0) {
         close(fd_);
         fd_ = -1;

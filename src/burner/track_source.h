@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "burner/file_digest.h"
 #include "burner/file_tree.h"
 #include "burner/image_layout.h"
 
@@ -54,6 +55,8 @@ class TTrackReader {
   const std::string& CurrentFile() const { return current_file_; }
   const std::string& Error() const { return error_; }
   int64_t Position() const { return position_; }
+  // The digest of each file piece read to its end, in track order.
+  const std::vector<TFileDigest>& Digests() const { return digests_; }
 
  private:
   bool OpenPiece();
@@ -66,6 +69,8 @@ class TTrackReader {
   int64_t position_ = 0;
   std::string current_file_;
   std::string error_;
+  TFileDigester digester_;
+  std::vector<TFileDigest> digests_;
 };
 
 // Formats one of the messages above with a path (and a reason for kMsgReadError).

@@ -48,6 +48,8 @@ inline constexpr std::uint8_t HASTAT_TIMEOUT = 0x09;
 inline constexpr std::uint8_t STATUS_GOOD = 0x00;
 inline constexpr std::uint8_t STATUS_CHKCOND = 0x02;
 inline constexpr std::uint8_t STATUS_BUSY = 0x08;
+// The unit is reserved by another initiator (RESERVE(6)).
+inline constexpr std::uint8_t STATUS_RESCONF = 0x18;
 
 inline constexpr int SENSE_LEN = 14;        // what the layer is asked to return
 inline constexpr int SENSE_AREA_LEN = 33;   // what the request block has room for

@@ -54,6 +54,19 @@ bool TSCSIDevice::PreventAllowRemoval(bool Allow) {
   return Run(r, 10000);
 }
 
+TSCSIDevice::TReserveResult TSCSIDevice::ReserveUnit() {
+  auto r = NewRequest(kNoData, 6, 0, nullptr);
+  r.CDBByte[0] = 0x16;
+  if (Run(r, 10000)) return kReserved;
+  return r.SRB_Status == SS_ERR && r.SRB_TargStat == STATUS_RESCONF ? kReservedElsewhere : kNotReserved;
+}
+
+bool TSCSIDevice::ReleaseUnit() {
+  auto r = NewRequest(kNoData, 6, 0, nullptr);
+  r.CDBByte[0] = 0x17;
+  return Run(r, 10000);
+}
+
 bool TSCSIDevice::Read10(std::uint32_t LBA, std::uint16_t Blocks, std::uint32_t BufLen, std::uint8_t* Buffer) {
   auto r = NewRequest(kDataIn, 10, BufLen, Buffer);
   r.CDBByte[0] = 0x28;

@@ -57,6 +57,13 @@ class KernelPort {
   // are failed calls; a read may move fewer bytes than asked (data_transferred).
   virtual bool SendPassThrough(int handle, PassThrough& command) = 0;
   virtual bool GetAddress(int handle, ScsiAddress& address) = 0;
+  // An exclusive lock (flock) on the drive's node, held on its own descriptor until
+  // UnlockDrive: the one writer of the drive. Returns the lock's handle, kDriveLocked when
+  // another process holds it, or -1 when the node cannot be opened or locked otherwise.
+  // Ports without locks (test fakes that do not model it) keep these defaults.
+  static constexpr int kDriveLocked = -2;
+  virtual int LockDrive(int /*drive_number*/) { return -1; }
+  virtual void UnlockDrive(int /*lock*/) {}
 };
 
 class LibraryPort {

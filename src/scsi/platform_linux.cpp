@@ -5,6 +5,7 @@
 #include <scsi/sg.h>
 #include <scsi/scsi.h>
 #include <sys/eventfd.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,6 +45,28 @@ class LinuxKernel final : public KernelPort {
   }
   void CloseDrive(int handle) override {
     if (handle >= 0) ::close(handle);
+  }
+  int LockDrive(int drive_number) override {
+    if (drive_number < 2 || drive_number > 25) return -1;
+    const int fd = ::open(DriveNode(drive_number).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    // Only the drive's own block node is locked; anything else standing in for it is not
+    // shared with other writers.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
+      ::close(fd);
+      return -1;
+    }
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (errno == EINTR) continue;
+      const int error = errno;
+      ::close(fd);
+      return error == EWOULDBLOCK ? kDriveLocked : -1;
+    }
+    return fd;
+  }
+  void UnlockDrive(int lock) override {
+    if (lock >= 0) ::close(lock);  // closing the descriptor ends its flock
   }
   bool SendPassThrough(int handle, PassThrough& c) override {
     sg_io_hdr_t io{};

@@ -108,6 +108,12 @@ class TSCSIDevice {
   bool Inquiry();
   bool StartStopUnit(bool Eject);
   bool PreventAllowRemoval(bool Allow);
+  // RESERVE(6) / RELEASE(6): this process as the recorder's one writer. ReserveUnit answers
+  // kReserved, kReservedElsewhere (status RESERVATION CONFLICT: another process writes to
+  // it) or kNotReserved (the layer or drive does not take reservations; LastError says why).
+  enum TReserveResult { kReserved, kReservedElsewhere, kNotReserved };
+  TReserveResult ReserveUnit();
+  bool ReleaseUnit();
   bool Read10(std::uint32_t LBA, std::uint16_t Blocks, std::uint32_t BufLen, std::uint8_t* Buffer);
   // False also when the request could not be sent (no layer or no device): data that never
   // reached a drive is not reported as written.

@@ -117,6 +117,31 @@ std::uint32_t ExecSCSICommand(SRB_ExecSCSICmd& r) {
     return SS_COMP;
   }
   KernelPort& k = Kernel();
+  // RESERVE(6) and RELEASE(6) claim the drive for this process by a lock on its node rather
+  // than at the drive, so that a second writer is refused before its first command reaches
+  // the drive (the same for drives that do not know these commands).
+  if (r.CDBByte[0] == 0x16) {
+    if (e->Lock < 0) {
+      const int lock = k.LockDrive(e->DriveNumber);
+      if (lock == KernelPort::kDriveLocked) {
+        std::memset(r.SenseArea, 0, sizeof r.SenseArea);
+        r.SRB_TargStat = STATUS_RESCONF;
+        r.SRB_Status = SS_ERR;
+        return SS_ERR;
+      }
+      e->Lock = lock;  // -1: the node cannot be locked; the claim goes on without one
+    }
+    r.SRB_TargStat = STATUS_GOOD;
+    r.SRB_Status = SS_COMP;
+    return SS_COMP;
+  }
+  if (r.CDBByte[0] == 0x17) {
+    if (e->Lock >= 0) k.UnlockDrive(e->Lock);
+    e->Lock = -1;
+    r.SRB_TargStat = STATUS_GOOD;
+    r.SRB_Status = SS_COMP;
+    return SS_COMP;
+  }
   if (e->Handle == -1) e->Handle = k.OpenDrive(e->DriveNumber);
   PassThrough pt;
   pt.direction = (r.SRB_Flags & SRB_DIR_IN)    ? DataDirection::In
@@ -174,6 +199,7 @@ std::uint8_t InitSPTI() {
 void DoneSPTI() {
   for (auto& e : g_table) {
     if (e.Handle >= 0) Kernel().CloseDrive(e.Handle);
+    if (e.Lock >= 0) Kernel().UnlockDrive(e.Lock);
   }
   ClearState();
   g_ready = false;

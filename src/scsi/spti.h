@@ -18,6 +18,7 @@ struct SPTIDriveEntry {
   std::uint8_t DriveNumber = 0;
   bool Present = false;
   int Handle = -1;
+  int Lock = -1;  // the node's lock while the drive is reserved (RESERVE(6))
   std::array<std::uint8_t, 40> InquiryData{};
 };
 

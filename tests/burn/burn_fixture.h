@@ -218,6 +218,21 @@ class BurnFixture : public ::testing::Test {
   std::vector<std::string> lines_;
 };
 
+// The first sector of `name` as its Joliet directory record in the image file says; 0 when
+// the name is not found.
+inline uint32_t JolietExtent(const std::string& image, const std::string& name) {
+  std::string ucs2;
+  for (char c : name) {
+    ucs2 += '\0';
+    ucs2 += c;
+  }
+  const std::string data = orv::test::read_file(image);
+  const size_t at = data.find(ucs2);
+  if (at == std::string::npos || at < 33) return 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(data.data() + at - 33 + 2);
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
 // Points the Joliet directory record of `name` (in the image file, changed in place so the
 // recorder keeps its disc) at a sector far beyond the end of the disc. False when the name is
 // not found.

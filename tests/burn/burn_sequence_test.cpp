@@ -1,6 +1,8 @@
 // The command sequence of a burn on every disc type the virtual recorder emulates, the bytes
 // that reach the disc, and the ends of a burn: abort, medium error, a vanished or shrunk
 // source, a recorder whose next writable address moved.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -28,10 +30,11 @@ const Ops kWaitReadyRam = {"00", "00", "03"};                    // DVD-RAM: TES
 const Ops kWriteParameters = {"5A", "55"};                       // MODE SENSE 05h, MODE SELECT
 const Ops kCapabilities = {"5A", "5A", "46", "46", "5A"};        // page 2Ah, page 30h, features 2Ah/2Fh, page 2Ah
 const Ops kIdleTail = {"BB", "01", "1E", "1B", "01", "00"};      // speed, rewind, allow, load, rewind, ready
+const Ops kRelease = {"17"};  // the recorder's reservation given up at the end of every burn
 
 Ops NextWritableAddress(bool ram) {
   const Ops& wait = ram ? kWaitReadyRam : kWaitReady;
-  return wait + (ram ? Ops{} : kWriteParameters) + wait + Ops{"52"};
+  return wait + (ram ? Ops{} : kWriteParameters) + wait + Ops{"51", "52"};  // disc state and room, address
 }
 
 // One WRITE(10) per block; the drive buffer is read before the 6th, 11th, ... block.
@@ -88,7 +91,7 @@ TEST_F(BurnSequence, CdrBurnSendsTheSequenceAndTheTrackHoldsTheImage) {
 
   const Ops expected = kDiscType + Ops{"1B", "01", "BB"} + kWaitReady + kCapabilities + kWriteParameters +
                        NextWritableAddress(false) + Writes(11, false) + Ops{"5C", "35"} + kWriteParameters +
-                       Ops{"5B"} + kWaitReady + Ops{"5C"} + kWriteParameters + kCapabilities + kIdleTail + Ops{"01"};
+                       Ops{"5B"} + kWaitReady + Ops{"5C"} + kWriteParameters + kCapabilities + kIdleTail + Ops{"01"} + kRelease;
   EXPECT_EQ(Join(Opcodes()), Join(expected));
 
   // Blocks of the header, of the packed files and of the post-gap at consecutive sectors.
@@ -133,7 +136,7 @@ TEST_F(BurnSequence, TestWriteSendsNoCloseAndLeavesTheDiscBlank) {
   EXPECT_EQ(r.error, "");
   const Ops expected = kDiscType + Ops{"1B", "01", "BB"} + kWaitReady + kCapabilities + kWriteParameters +
                        NextWritableAddress(false) + Writes(11, false) + Ops{"5C", "35"} + kWaitReady + Ops{"5C"} +
-                       kWriteParameters + kCapabilities + kIdleTail + Ops{"01"};
+                       kWriteParameters + kCapabilities + kIdleTail + Ops{"01"} + kRelease;
   EXPECT_EQ(Join(Opcodes()), Join(expected));
   EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), ">>> TEST/DUMMY WRITE"), r.lines.end());
   // The write parameters of the burn carry the test-write bit; nothing reached the image.
@@ -151,7 +154,7 @@ TEST_F(BurnSequence, DvdMinusRReservesStreamsAndPollsWithoutClosing) {
   EXPECT_TRUE(finalizing);
   const Ops expected = kDiscType + Ops{"1B", "01", "BB"} + kWaitReady + kCapabilities + kWriteParameters +
                        NextWritableAddress(false) + Ops{"B6", "BF", "53"} + kWaitReady + Writes(11, false) +
-                       Ops{"5C", "35", "51"} + kWaitReady + Ops{"5C"} + kWriteParameters + kCapabilities + kIdleTail;
+                       Ops{"5C", "35", "51"} + kWaitReady + Ops{"5C"} + kWriteParameters + kCapabilities + kIdleTail + kRelease;
   EXPECT_EQ(Join(Opcodes()), Join(expected));
   for (const auto& l : LogLines()) {
     if (Field(l, 1) == "53") {
@@ -173,7 +176,7 @@ TEST_F(BurnSequence, DvdPlusRClosesTheSession) {
   EXPECT_EQ(r.error, "");
   const Ops expected = kDiscType + Ops{"1B", "01", "BB"} + kWaitReady + kCapabilities + kWriteParameters +
                        NextWritableAddress(false) + Writes(11, false) + Ops{"5C", "35"} + kWriteParameters +
-                       Ops{"5B"} + kWaitReady + Ops{"5C"} + kWriteParameters + kCapabilities + kIdleTail + Ops{"01"};
+                       Ops{"5B"} + kWaitReady + Ops{"5C"} + kWriteParameters + kCapabilities + kIdleTail + Ops{"01"} + kRelease;
   EXPECT_EQ(Join(Opcodes()), Join(expected));
 }
 
@@ -184,7 +187,7 @@ TEST_F(BurnSequence, DvdRamWritesWithoutLoadSpeedBufferQueriesOrClose) {
   const BurnResult r = Burn();
   EXPECT_EQ(r.error, "");
   const Ops expected = kDiscType + Ops{"01"} + kWaitReadyRam + kCapabilities + NextWritableAddress(true) +
-                       Writes(11, true) + Ops{"35"} + kWaitReadyRam + kWriteParameters + kCapabilities + kIdleTail;
+                       Writes(11, true) + Ops{"35"} + kWaitReadyRam + kWriteParameters + kCapabilities + kIdleTail + kRelease;
   EXPECT_EQ(Join(Opcodes()), Join(expected));
 }
 
@@ -205,7 +208,7 @@ TEST_F(BurnSequence, AbortStopsWritingFlushesAndDoesNotClose) {
   EXPECT_LT(writes, burner_->TrackSize() / 31);
   // After the last write: the buffer query and the flush, nothing else.
   const auto last = std::find(ops.rbegin(), ops.rend(), "2A").base();
-  EXPECT_EQ(Join(Ops(last, ops.end())), Join(Ops{"5C", "35"}));
+  EXPECT_EQ(Join(Ops(last, ops.end())), Join(Ops{"5C", "35"} + kRelease));
 }
 
 TEST_F(BurnSequence, MediumErrorEndsWithTheWriterErrorAndTheDeviceText) {
@@ -218,7 +221,7 @@ TEST_F(BurnSequence, MediumErrorEndsWithTheWriterErrorAndTheDeviceText) {
   const Ops ops = Opcodes();
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "5B"), 0);
   const auto last = std::find(ops.rbegin(), ops.rend(), "2A").base();
-  EXPECT_EQ(Join(Ops(last, ops.end())), Join(Ops{"5C", "35"}));
+  EXPECT_EQ(Join(Ops(last, ops.end())), Join(Ops{"5C", "35"} + kRelease));
 }
 
 TEST_F(BurnSequence, BusyRecorderIsAskedAgainUntilItTakesTheBlock) {
@@ -258,7 +261,7 @@ TEST_F(BurnSequence, SourceDeletedAfterAddingEndsWithCantOpenFile) {
   const BurnResult r = Burn();
   EXPECT_FALSE(r.started) << "the cache fails before it is primed";
   EXPECT_EQ(r.error, TrackMessage(kMsgCantOpenFile, b_));
-  EXPECT_TRUE(Opcodes().empty()) << "no command reaches the recorder";
+  EXPECT_EQ(Join(Opcodes()), Join(kRelease)) << "no command but the release reaches the recorder";
   EXPECT_EQ(burner_->CurrentFile(), b_);
 }
 
@@ -275,7 +278,9 @@ TEST_F(BurnSequence, SourceDeletedAfterPrimingStopsTheWriterWithoutClosing) {
   EXPECT_EQ(r.error, TrackMessage(kMsgCantOpenFile, gone));
   const Ops ops = Opcodes();
   EXPECT_EQ(std::count(ops.begin(), ops.end(), "5B"), 0);
-  EXPECT_EQ(ops.back(), "35");
+  ASSERT_GE(ops.size(), 2u);
+  EXPECT_EQ(ops[ops.size() - 2], "35");
+  EXPECT_EQ(ops.back(), "17");
 }
 
 TEST_F(BurnSequence, SourceThatShrankEndsWithAnErrorNamingIt) {
@@ -337,5 +342,81 @@ TEST_F(BurnSequence, SecondBurnWhileOneRunsIsRefused) {
   EXPECT_EQ(second_error, kMsgBurnRunning);
 }
 
+
+// ---- Room and ownership, both settled before anything is written -----------------------------
+
+
+// Holds "<image>.lock" as another writer process would (flock locks of different open files
+// exclude each other in one process too).
+class OtherWriter {
+ public:
+  explicit OtherWriter(const std::string& image) : fd_(::open((image + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    locked_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+  }
+  ~OtherWriter() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool locked() const { return locked_; }
+
+ private:
+  int fd_;
+  bool locked_ = false;
+};
+
+std::string PrepareError(TDiscBurner& b) {
+  try {
+    b.PrepareImage(false, nullptr);
+  } catch (const std::runtime_error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+
+TEST_F(BurnSequence, SessionLargerThanTheFreeRoomIsRefusedBeforeAnyWrite) {
+  Start("CD-R", "capacity=1000");
+  Add(Source("big.dat", 5 * 1024 * 1024, 7));
+  ClearLog();
+  const std::string error = PrepareError(*burner_);
+  ASSERT_GT(burner_->TrackSize(), 1000);
+  EXPECT_EQ(error, "SESSION OF " + std::to_string(burner_->TrackSize()) +
+                       " SECTORS DOES NOT FIT THE 1000 FREE SECTORS OF THE DISC");
+  const Ops ops = Opcodes();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "2A"), 0);
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), "53"), 0);
+  ASSERT_FALSE(ops.empty());
+  EXPECT_EQ(ops.front(), "16") << "reserved first";
+  EXPECT_EQ(ops.back(), "17") << "and given up with the refusal";
+  EXPECT_FALSE(fs::exists(Image()));
+  // The lock was given up: another burner may write now.
+  EXPECT_TRUE(OtherWriter(Image()).locked());
+}
+
+TEST_F(BurnSequence, SessionThatFillsTheDiscExactlyIsWritten) {
+  Start("CD-R", "capacity=300");
+  Add(Source("small.dat", 4000, 8));
+  EXPECT_EQ(PrepareError(*burner_), "");
+  EXPECT_EQ(burner_->FreeBlocks, 300);
+  EXPECT_EQ(burner_->TrackSize(), 300);
+  EXPECT_EQ(Burn().error, "");
+}
+
+TEST_F(BurnSequence, SecondWriterGetsRecorderInUseBeforeTouchingTheDisc) {
+  Start("CD-R");
+  TwoFiles();
+  {
+    OtherWriter other(Image());
+    ASSERT_TRUE(other.locked());
+    ClearLog();
+    EXPECT_EQ(PrepareError(*burner_), TrackMessage(kMsgRecorderInUse, burner_->DeviceID()));
+    EXPECT_EQ(Join(Opcodes()), Join(Ops{"16"})) << "nothing after the refused reservation";
+    EXPECT_NE(PrepareError(*burner_).find("RECORDER IN USE"), std::string::npos) << "refused each time";
+  }
+  // While this burner holds the recorder, the other cannot take it; after the burn it can.
+  Prepare();
+  EXPECT_FALSE(OtherWriter(Image()).locked());
+  EXPECT_EQ(Burn().error, "");
+  EXPECT_TRUE(OtherWriter(Image()).locked());
+}
 }  // namespace
 }  // namespace orv::burner::test

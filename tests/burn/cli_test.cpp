@@ -2,6 +2,10 @@
 // burn stopped by --abort-after-blocks.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "burn_fixture.h"
@@ -102,4 +106,24 @@ TEST_F(DeviceCommand, DamagedImportIsRefusedUnlessPartialImportsAreAllowed) {
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("Damaged.dat"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find(" files, 0 folders, 1 imported file left off"), std::string::npos) << r.output;
+}
+
+TEST_F(DeviceCommand, NoRoomAndRecorderInUseAreRefusedBeforeAnyWrite) {
+  Configure("capacity=1000");
+  auto r = Burn(shell_quote(Source("big.dat", 5 << 20, 'b')));
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("SECTORS DOES NOT FIT THE 1000 FREE SECTORS OF THE DISC"), std::string::npos) << r.output;
+  EXPECT_FALSE(fs::exists(image_));
+
+  Configure("");
+  const int fd = ::open((image_.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  r = Burn(shell_quote(Source("small.dat", 3000, 's')));
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("RECORDER IN USE"), std::string::npos) << r.output;
+  EXPECT_FALSE(fs::exists(image_));
+  ::close(fd);
+  r = Burn(shell_quote(Source("small.dat", 3000, 's')));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
 }

@@ -145,8 +145,12 @@ TEST_F(DiscStepTest, TwoQueuedFilesLandInOneSessionInTheRoot) {
   EXPECT_EQ(burner_->FileCount(), 0);  // tree emptied
   EXPECT_TRUE(DebugHas("CD_Write2"));
   EXPECT_EQ(view_.track, view_.track_max);  // the last refresh shows everything written
-  EXPECT_EQ(view_.status, "");
-  EXPECT_FALSE(fs::exists(log_file_)) << read_file(log_file_);
+  EXPECT_EQ(view_.status, kDiscVerified);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(std::string("\t") + kDiscSession + "\t" + kDiscVerified + "\tSESSION VERIFIED: 2 FILES"),
+            std::string::npos)
+      << lines[0];
 
   const fs::path out = env_.work() / "x";
   auto r = run_command("xorriso -osirrox on -indev stdio:" + shell_quote(Image()) + " -extract / " +
@@ -248,6 +252,52 @@ TEST_F(DiscStepTest, GoodWriteEjectsWhenAskedAndClearsTheOldDiscStatus) {
   ASSERT_TRUE(WaitDone());
   EXPECT_EQ(view_.beeps, 1);
   EXPECT_TRUE(EjectSent());
+  EXPECT_EQ(LogLines().size(), 1u);  // the read-back's line
+  EXPECT_EQ(view_.status, kDiscVerified);
+}
+
+TEST_F(DiscStepTest, SessionThatDoesNotReadBackIsAFailedWriteNamingTheFile) {
+  // A first disc tells where the file lands on a blank disc.
+  Begin("CD-R");
+  const std::string a = Source("Sales.zip", 60000, 15);
+  view_.queue = {a};
+  step_->bBurnClick();
+  ASSERT_TRUE(WaitDone());
+  const uint32_t sales = burner::test::JolietExtent(Image(), "Sales.zip");
+  ASSERT_GT(sales, 0u);
+  step_.reset();
+  fs::remove(Image());
+  fs::remove(Image() + ".vrec");
+  fs::remove(log_file_);
+  debug_.clear();
+  Begin("CD-R", "corrupt_sector=" + std::to_string(sales + 2));
+  values_.EjectDisc = true;
+  view_.queue = {a};
+  step_->bBurnClick();
+  ASSERT_TRUE(WaitDone());
+  const std::string text = "READ-BACK: \"\\Sales.zip\" DIFFERS AT SECTOR " + std::to_string(sales + 2);
+  EXPECT_TRUE(DebugHas("CD_Write1"));
+  EXPECT_TRUE(DebugHas(">>> " + text));
+  EXPECT_FALSE(EjectSent());
+  EXPECT_EQ(view_.status, std::string(kDiscFailed) + ": " + text);
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(std::string("\tSales.zip\t") + kDiscFailed + "\tREAD-BACK: "), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("DIFFERS AT SECTOR " + std::to_string(sales + 2)), std::string::npos) << lines[0];
+
+  // Without the option the same write is not read back.
+  step_.reset();
+  fs::remove(Image());
+  fs::remove(Image() + ".vrec");
+  fs::remove(log_file_);
+  debug_.clear();
+  Begin("CD-R", "corrupt_sector=" + std::to_string(sales + 2));
+  values_.VerifyWrite = false;
+  view_.queue = {a};
+  step_->bBurnClick();
+  ASSERT_TRUE(WaitDone());
+  EXPECT_TRUE(DebugHas("CD_Write2"));
+  EXPECT_EQ(view_.status, "");
   EXPECT_FALSE(fs::exists(log_file_));
 }
 
@@ -288,7 +338,8 @@ TEST_F(DiscStepTest, SecondDiscStepWhileWritingIsRefused) {
   EXPECT_NE(lines[0].find(std::string("\tOther.zip\t") + kDiscRefused), std::string::npos) << lines[0];
   ASSERT_TRUE(WaitDone());
   EXPECT_EQ(view_.beeps, 1);
-  EXPECT_EQ(LogLines().size(), 1u);  // the first write succeeded
+  ASSERT_EQ(LogLines().size(), 2u);  // the first write succeeded and read back equal
+  EXPECT_NE(LogLines()[1].find(kDiscVerified), std::string::npos);
 }
 
 TEST_F(DiscStepTest, DamagedImportIsNamedAndTheWriteReportedPartial) {
@@ -302,9 +353,12 @@ TEST_F(DiscStepTest, DamagedImportIsNamedAndTheWriteReportedPartial) {
   step_->bBurnClick();
   ASSERT_TRUE(WaitDone());
   EXPECT_TRUE(DebugHas("CD_Write2"));
-  EXPECT_EQ(view_.status, PartialImportText(1));
-  const auto lines = LogLines();
-  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(view_.status, PartialImportText(1) + "; " + kDiscVerified);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 4u);  // first write verified; refusal, verified, partial write
+  EXPECT_NE(lines[0].find(kDiscVerified), std::string::npos) << lines[0];
+  EXPECT_NE(lines[2].find("SESSION VERIFIED: 1 FILES"), std::string::npos) << lines[2];
+  lines = {lines[1], lines[3]};
   EXPECT_NE(lines[0].find(std::string("\t") + kDiscImportedSession + "\t" + kDiscImportLeftOut +
                           "\tERROR IMPORTING SESSION, \""),
             std::string::npos)
@@ -315,6 +369,20 @@ TEST_F(DiscStepTest, DamagedImportIsNamedAndTheWriteReportedPartial) {
   EXPECT_NE(lines[1].find(std::string("\t") + kDiscWritten + "\t" + PartialImportText(1)), std::string::npos)
       << lines[1];
   EXPECT_EQ(PartialImportText(3), "disc written, 3 imported files left off");
+}
+
+TEST_F(DiscStepTest, SessionThatDoesNotFitIsRefusedWithBothNumbersInTheRunLog) {
+  Begin("CD-R", "capacity=1000");
+  view_.queue = {Source("Big.zip", 5 << 20, 14)};
+  EXPECT_THROW(step_->bBurnClick(), std::runtime_error);
+  EXPECT_FALSE(step_->Busy());
+  EXPECT_EQ(view_.Posted(), 0u);
+  EXPECT_FALSE(fs::exists(Image()));
+  const auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(std::string("\tBig.zip\t") + kDiscFailed + "\tSESSION OF "), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find(" SECTORS DOES NOT FIT THE 1000 FREE SECTORS OF THE DISC"), std::string::npos) << lines[0];
+  EXPECT_NE(view_.status.find("1000 FREE SECTORS"), std::string::npos) << view_.status;
 }
 
 TEST_F(DiscStepTest, ProgressDisplayAndSpeedList) {

@@ -57,13 +57,14 @@ TEST_F(OptionsTest, FirstCloseWithoutFileWritesEveryKeyInOrder) {
   const std::vector<std::string> order{"ArchiveFiles", "CloseTrack",   "CloseDisc",  "EjectDisc",     "JolietFS",
                                        "Bootable",     "TestWrite",    "QuickSaveISO", "ShowFiles",   "PerformOPC",
                                        "SessionNo",    "ImportSession", "BootImage",  "VolumeLable",   "CacheSize",
-                                       "CDSpeed",      "CDCins"};
+                                       "CDSpeed",      "CDCins",       "VerifyWrite"};
   EXPECT_EQ(file_.keys(kOptionsSection), order);
   const std::vector<std::pair<std::string, std::string>> expected{
       {"ArchiveFiles", "0"}, {"CloseTrack", "1"}, {"CloseDisc", "0"},    {"EjectDisc", "0"},  {"JolietFS", "1"},
       {"Bootable", "0"},     {"TestWrite", "0"},  {"QuickSaveISO", "0"}, {"ShowFiles", "0"},  {"PerformOPC", "1"},
       {"SessionNo", "0"},    {"ImportSession", "0"}, {"BootImage", ""},  {"VolumeLable", "09.12.2026"},
-      {"CacheSize", "4194304"}, {"CDSpeed", "Max"}, {"CDCins", "0:0:0,R: ORVAKELLVIRTUAL CD-RW   1.00"}};
+      {"CacheSize", "4194304"}, {"CDSpeed", "Max"}, {"CDCins", "0:0:0,R: ORVAKELLVIRTUAL CD-RW   1.00"},
+      {"VerifyWrite", "1"}};
   for (const auto& [k, v] : expected) EXPECT_EQ(Key(k), v) << k;
 }
 
@@ -93,6 +94,29 @@ TEST_F(OptionsTest, LoadReadsIntoBurnerAndValuesAndKeepsDefaultsOfMissingKeys) {
   EXPECT_FALSE(shown.cJoliet);
   EXPECT_EQ(shown.Label2, "/boot/floppy.img");
   EXPECT_EQ(shown.eVolLabel, "01.12.2026");
+}
+
+TEST_F(OptionsTest, VerifyWriteIsOnByDefaultAndTravelsFileValuesPanelFile) {
+  WindowSession first{burner_, values_, file_, {}};
+  first.Show("01.12.2026");
+  EXPECT_TRUE(values_.VerifyWrite);  // missing key: on
+  EXPECT_TRUE(first.panel.cVerifyWrite);
+  first.panel.cVerifyWrite = false;
+  (void)first.Close();
+  EXPECT_FALSE(values_.VerifyWrite);
+  EXPECT_EQ(Key("VerifyWrite"), "0");
+
+  DiscOptionValues fresh;
+  WindowSession second{burner_, fresh, file_, {}};
+  second.Show("02.12.2026");
+  EXPECT_FALSE(fresh.VerifyWrite);
+  EXPECT_FALSE(second.panel.cVerifyWrite);  // shown as saved
+  file_.write_string(kOptionsSection, "VerifyWrite", "true");  // not a number: off, as every flag
+  LoadDiscOptions(file_, burner_, fresh);
+  EXPECT_FALSE(fresh.VerifyWrite);
+  file_.write_string(kOptionsSection, "VerifyWrite", "1");
+  LoadDiscOptions(file_, burner_, fresh);
+  EXPECT_TRUE(fresh.VerifyWrite);
 }
 
 TEST_F(OptionsTest, EjectTicksTravelOneWindowSessionOnly) {

@@ -135,14 +135,17 @@ class BurnerOnDevice : public ::testing::Test {
     SetEventPort(nullptr);
     DiscType = 0;
   }
-  // Answers READ TRACK INFORMATION with the next writable address; everything else but
-  // INQUIRY is rejected as an invalid command.
+  // Takes the reservation and answers READ TRACK INFORMATION with the next writable address
+  // and 100000 free sectors; everything else but INQUIRY is rejected as an invalid command.
   void RecorderAnswers(std::optional<uint32_t> next_writable) {
     layer.respond = [next_writable](SRB_ExecSCSICmd& r) {
-      if (r.CDBByte[0] == 0x52 && next_writable) {
+      if (r.CDBByte[0] == 0x16 || r.CDBByte[0] == 0x17) {
+        ScriptedLayer::Answer(r, {});
+      } else if (r.CDBByte[0] == 0x52 && next_writable) {
         std::vector<std::uint8_t> info(38, 0);
         info[1] = 36;
         for (int i = 0; i < 4; ++i) info[12 + i] = static_cast<std::uint8_t>(*next_writable >> (24 - 8 * i));
+        for (int i = 0; i < 4; ++i) info[16 + i] = static_cast<std::uint8_t>(100000u >> (24 - 8 * i));
         ScriptedLayer::Answer(r, info);
       } else {
         ScriptedLayer::CheckCondition(r, 5, 0x20, 0x00);
@@ -184,9 +187,11 @@ TEST_F(BurnerOnDevice, UnreadableAddressLaysOutFromSectorZero) {
   ASSERT_TRUE(burner->PrepareImage(false, nullptr));
   EXPECT_EQ(burner->SessionStart, 0u);
   EXPECT_EQ(burner->ImageEndSector, 153u);
-  ASSERT_EQ(messages.size(), 1u);
+  ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0].first, ">>> ERROR GETTING NEXT WRITABLE ADDRESS");
   EXPECT_EQ(messages[0].second, 0);
+  EXPECT_EQ(messages[1].first, std::string(">>> ") + kMsgFreeUnknown);  // so the room is not checked
+  EXPECT_EQ(burner->FreeBlocks, -1);
 }
 
 TEST_F(BurnerOnDevice, ImplausibleAddressIsTakenAsZero) {

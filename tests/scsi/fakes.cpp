@@ -64,7 +64,8 @@ std::uint32_t ScriptedLayer::Send(void* request) {
 }
 
 void ScriptedLayer::Answer(SRB_ExecSCSICmd& r, const std::vector<std::uint8_t>& bytes) {
-  std::memcpy(r.SRB_BufPointer, bytes.data(), std::min<std::size_t>(bytes.size(), r.SRB_BufLen));
+  if (r.SRB_BufPointer != nullptr && !bytes.empty())
+    std::memcpy(r.SRB_BufPointer, bytes.data(), std::min<std::size_t>(bytes.size(), r.SRB_BufLen));
   r.SRB_Status = SS_COMP;
 }
 

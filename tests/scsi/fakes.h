@@ -86,6 +86,16 @@ class FakeKernel : public KernelPort {
   void CloseDrive(int handle) override;
   bool SendPassThrough(int handle, PassThrough& command) override;
   bool GetAddress(int handle, ScsiAddress& address) override;
+  // Node locks: drives in locked_elsewhere are held by another process; held maps a lock
+  // handle (900 + drive number) to its drive.
+  std::set<int> locked_elsewhere;
+  std::map<int, int> held;
+  int LockDrive(int drive_number) override {
+    if (locked_elsewhere.count(drive_number)) return kDriveLocked;
+    held[900 + drive_number] = drive_number;
+    return 900 + drive_number;
+  }
+  void UnlockDrive(int lock) override { held.erase(lock); }
 };
 
 // Events never signal on their own: a wait reports signalled when the request already

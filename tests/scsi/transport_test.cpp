@@ -252,6 +252,31 @@ TEST_F(EmulationTest, FailureCopiesSenseAndScsiStatus) {
   EXPECT_EQ(r.SenseArea[14], 0);  // only the 14 bytes asked for
 }
 
+TEST_F(EmulationTest, ReserveLocksTheNodeAndNeverReachesTheDrive) {
+  auto r = Exec(1, 0, 0x16, 0x40, nullptr, 0);
+  EXPECT_EQ(r.SRB_Status, SS_COMP);
+  EXPECT_EQ(SPTIDriveTable()[4].Lock, 904);
+  EXPECT_EQ(kernel.held.size(), 1u);
+  r = Exec(1, 0, 0x16, 0x40, nullptr, 0);  // held already: the same lock
+  EXPECT_EQ(r.SRB_Status, SS_COMP);
+  EXPECT_EQ(kernel.held.size(), 1u);
+  r = Exec(1, 0, 0x17, 0x40, nullptr, 0);
+  EXPECT_EQ(r.SRB_Status, SS_COMP);
+  EXPECT_TRUE(kernel.held.empty());
+  EXPECT_EQ(SPTIDriveTable()[4].Lock, -1);
+  EXPECT_TRUE(kernel.commands.empty()) << "reservations are settled at the node";
+
+  kernel.locked_elsewhere.insert(4);
+  r = Exec(1, 0, 0x16, 0x40, nullptr, 0);
+  EXPECT_EQ(r.SRB_Status, SS_ERR);
+  EXPECT_EQ(r.SRB_TargStat, STATUS_RESCONF);
+  EXPECT_TRUE(kernel.held.empty());
+  kernel.locked_elsewhere.clear();
+  Exec(1, 0, 0x16, 0x40, nullptr, 0);
+  DoneSPTI();
+  EXPECT_TRUE(kernel.held.empty()) << "the lock goes with the drive table";
+}
+
 TEST_F(EmulationTest, DiskInfoAndAbortAreNotAnswered) {
   SRB_GetDiskInfo d;
   std::memset(&d, 0, sizeof d);

@@ -21,7 +21,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: orvakell-burn --device ENTRY [--import N [--allow-partial-import]] [--abort-after-blocks N]\n"
     "       [--test-write] [--finalize-disc] [--no-close] [--no-post-gap] [--no-joliet] [--volume ID] [--speed X] [--cache BYTES] [--no-spti]\n"
-    "       [--verbose] FILE|FOLDER...\n";
+    "       [--no-verify] [--verbose] FILE|FOLDER...\n";
 
 bool ParseNumber(const std::string& text, long long& value) {
   try {
@@ -69,7 +69,7 @@ int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, st
   const std::string entry = args[0];
   long long import = 0, abort_after = -1, speed = 0, cache = 0;
   bool use_spti = true, verbose = false, test_write = false, finalize_disc = false, close = true;
-  bool post_gap = true, joliet = true, allow_partial = false;
+  bool post_gap = true, joliet = true, allow_partial = false, verify = true;
   std::string volume;
   std::vector<std::string> sources;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -85,6 +85,8 @@ int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, st
       ++i;
     } else if (a == "--volume" && has_value) {
       volume = args[++i];
+    } else if (a == "--no-verify") {
+      verify = false;
     } else if (a == "--allow-partial-import") {
       allow_partial = true;
     } else if (a == "--test-write") {
@@ -216,6 +218,71 @@ int RunDeviceCommand(const std::vector<std::string>& args, std::ostream& out, st
       << " files, " << b.DirCount() << " folders";
   if (left_off > 0) out << ", " << left_off << " imported " << (left_off == 1 ? "file" : "files") << " left off";
   out << "\n";
+  // The new session read back through the recorder; a session that does not read back
+  // equal is a failed write.
+  if (verify && !test_write) {
+    const burner::TVerifyResult checked = b.VerifyLastWrite();
+    if (!checked.Verified) {
+      err << "orvakell-burn: " << checked.Text << "\n";
+      return 1;
+    }
+    out << "session verified: " << checked.Files << " files\n";
+  }
+  return 0;
+}
+
+int RunVerifyCommand(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  constexpr const char* kVerifyUsage = "usage: orvakell-burn --verify ENTRY [--no-spti] FILE...\n";
+  if (args.size() < 2) {
+    err << kVerifyUsage;
+    return 2;
+  }
+  bool use_spti = true;
+  std::vector<burner::TWrittenFile> files;
+  for (size_t i = 1; i < args.size(); ++i) {
+    if (args[i] == "--no-spti") {
+      use_spti = false;
+      continue;
+    }
+    if (args[i].rfind("--", 0) == 0) {
+      err << kVerifyUsage;
+      return 2;
+    }
+    burner::TWrittenFile f;
+    const std::string failure = burner::DigestFile(args[i], f.Digest);
+    if (!failure.empty()) {
+      err << "orvakell-burn: " << failure << "\n";
+      return 2;
+    }
+    f.JolietPath = {fs::path(args[i]).filename().string()};
+    files.push_back(std::move(f));
+  }
+  if (files.empty()) {
+    err << kVerifyUsage;
+    return 2;
+  }
+  burner::TDiscBurner b;
+  if (!b.InitializeASPI(use_spti)) {
+    err << "orvakell-burn: no ASPI layer\n";
+    return 2;
+  }
+  std::string chosen;
+  for (const std::string& d : b.Devices())
+    if (d == args[0] || d.rfind(args[0], 0) == 0) {
+      chosen = d;
+      break;
+    }
+  if (chosen.empty()) {
+    err << "orvakell-burn: no CD/DVD unit " << args[0] << "\n";
+    return 2;
+  }
+  b.SetDeviceID(chosen);
+  const burner::TVerifyResult checked = b.VerifyLastSession(files);
+  if (!checked.Verified) {
+    err << "orvakell-burn: " << (checked.File.empty() ? "" : checked.File + ": ") << checked.Text << "\n";
+    return 1;
+  }
+  out << "session verified: " << checked.Files << " files\n";
   return 0;
 }
 

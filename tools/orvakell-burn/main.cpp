@@ -23,6 +23,8 @@ constexpr Subcommand kSubcommands[] = {
      &orv::tools::RunImageCommand},
     {"--device", "--device ENTRY [options] FILE|FOLDER...  write a new session to a recorder",
      &orv::tools::RunDeviceCommand},
+    {"--verify", "--verify ENTRY FILE...            check the disc's last session against the files",
+     &orv::tools::RunVerifyCommand},
 };
 
 void Usage(std::ostream& out) {

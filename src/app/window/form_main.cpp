@@ -219,6 +219,8 @@ void TFormMain::buildControls() {
                                      244, 400, 22);
   cEject = makeText<QCheckBox>(c, "cEject", QStringLiteral("Yazdıktan Sonra Diski Çıkart"), x, 268, 300, 22);
   cCloseDisc = makeText<QCheckBox>(c, "cCloseDisc", QStringLiteral("Diski Kapat (Yazma İşlemi Bitince)"), x, 292, 400, 22);
+  cVerifyWrite = makeText<QCheckBox>(c, "cVerifyWrite", QStringLiteral("Verify after writing"), x, 316, 300, 22);
+  cVerifyWrite->setChecked(true);
   CheckBox2 = makeText<QCheckBox>(c, "CheckBox2", QStringLiteral("Explorer style Directory/File view"), x, 316, 300, 22);
   CheckBox2->hide();
   bBurn = makeText<QPushButton>(c, "bBurn", QStringLiteral("CD YAZ"), x + 310, 316, 100, 26);

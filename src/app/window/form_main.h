@@ -121,7 +121,8 @@ class TFormMain : public QWidget {
   // Disc panel, beyond the first view.
   QCheckBox *cJoliet = nullptr, *cUnderrunProtection = nullptr, *cTestWrite = nullptr, *cImportSession = nullptr,
             *cOPC = nullptr, *cQuickSaveISO = nullptr, *cBootable = nullptr, *cShowFiles = nullptr,
-            *cArchiveOnly = nullptr, *cEject = nullptr, *cCloseDisc = nullptr, *CheckBox2 = nullptr;
+            *cArchiveOnly = nullptr, *cEject = nullptr, *cCloseDisc = nullptr, *CheckBox2 = nullptr,
+            *cVerifyWrite = nullptr;
   QLineEdit* eSession = nullptr;
   QLabel *Label2 = nullptr, *Label8 = nullptr, *Label9 = nullptr;
   QListWidget* clBox = nullptr;

@@ -124,6 +124,7 @@ backup::DiscPanelValues ReadPanel(const TFormMain& w) {
   p.cArchiveOnly = w.cArchiveOnly->isChecked();
   p.cEject = w.cEject->isChecked();
   p.cCloseDisc = w.cCloseDisc->isChecked();
+  p.cVerifyWrite = w.cVerifyWrite->isChecked();
   p.Label2 = w.Label2->text().toStdString();
   p.eVolLabel = w.eVolLabel->text().toStdString();
   p.sCacheSize = w.sCacheSize->value();
@@ -183,6 +184,7 @@ bool TFormMain::StartDiscPanel() {
     if (bootableTicked) cBootableClick();
     eSession->setText(q(shown.eSession));
     cArchiveOnly->setChecked(shown.cArchiveOnly);
+    cVerifyWrite->setChecked(shown.cVerifyWrite);
     cUnderrunProtection->setChecked(shown.cUnderrunProtection);
     cUnderrunProtection->setEnabled((b.Capabilities() & scsi::CAP_UNDERRUN_PROTECTION) != 0);
     sCacheSize->setValue(shown.sCacheSize);

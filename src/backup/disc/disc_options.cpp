@@ -64,6 +64,7 @@ void LoadDiscOptions(const platform::ProfileFile& f, burner::TDiscBurner& b, Dis
   b.SetTestWrite(ReadBool(f, "TestWrite", b.TestWrite()));
   b.PerformOPC = ReadBool(f, "PerformOPC", b.PerformOPC);
   v.QuickSaveISO = ReadBool(f, "QuickSaveISO", v.QuickSaveISO);
+  v.VerifyWrite = ReadBool(f, "VerifyWrite", v.VerifyWrite);
   if (import) {
     // The session number is 16 bits wide; larger values keep their low bits as the field does.
     b.SessionToImport = static_cast<uint16_t>(f.read_integer(kOptionsSection, "SessionNo", b.SessionToImport));
@@ -88,6 +89,7 @@ DiscPanelValues ShownPanel(const burner::TDiscBurner& b, const DiscOptionValues&
   p.Label2 = b.BootImage;
   p.eSession = std::to_string(b.SessionToImport);
   p.cArchiveOnly = v.ArchiveFiles;
+  p.cVerifyWrite = v.VerifyWrite;
   p.cUnderrunProtection = b.UnderrunProtection();
   // The track bar holds its range: 1 MiB shows 2, 100 MiB shows 64.
   p.sCacheSize = std::clamp(b.CacheSize() / kMiB, kTrackBarMin, kTrackBarMax);
@@ -109,6 +111,7 @@ bool ApplyPanel(const DiscPanelValues& p, burner::TDiscBurner& b, DiscOptionValu
   const bool warn = p.cImportSession && !Trim(p.eSession).empty() && number == 0;
   v.SessionImportNo = p.cImportSession ? static_cast<std::uint8_t>(number & 0xFF) : 0;
   v.QuickSaveISO = p.cQuickSaveISO;
+  v.VerifyWrite = p.cVerifyWrite;
   return warn;
 }
 
@@ -129,6 +132,7 @@ void WriteDiscOptions(platform::ProfileFile& f, const DiscPanelValues& p, const 
   f.write_string(kOptionsSection, "VolumeLable", b.IdVolume);
   f.write_integer(kOptionsSection, "CacheSize", b.CacheSize());
   WriteSpeedAndRecorder(f, p);
+  WriteBool(f, "VerifyWrite", p.cVerifyWrite);
 }
 
 void WriteSpeedAndRecorder(platform::ProfileFile& f, const DiscPanelValues& p) {

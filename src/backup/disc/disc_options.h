@@ -39,6 +39,7 @@ struct DiscOptionValues {
   std::string CDSpeed;        // the speed list item to select
   std::string CDCins;         // the recorder list item to select
   std::uint8_t SessionImportNo = 0;  // set only while the window closes
+  bool VerifyWrite = true;    // read the new session back after each write ("VerifyWrite")
 };
 
 // The disc panel's controls as plain values (check boxes, edit texts, track bar position, the
@@ -56,6 +57,7 @@ struct DiscPanelValues {
   bool cArchiveOnly = false;
   bool cEject = false;
   bool cCloseDisc = false;
+  bool cVerifyWrite = true;
   std::string Label2;        // boot image
   std::string eVolLabel;     // volume label text
   int sCacheSize = 4;        // MB, 2..64

@@ -231,12 +231,23 @@ void DiscStep::bAbortClick() {
   view_.SetAbortVisible(false);
 }
 
-void DiscStep::DiscBurner1WriteDone(const std::string& Error) {
+void DiscStep::DiscBurner1WriteDone(const std::string& WriteError) {
   // The write thread ends right after its report; no device command before it has.
   burner_.WaitForBurn();
   const DiscTexts t = texts_();
   view_.SetTimer1Enabled(false);
   Timer1Timer();
+  // The new session read back through the recorder before anything else (an eject) happens;
+  // a session that does not read back equal is a failed write.
+  std::string Error = WriteError;
+  std::string verified;
+  if (Error.empty() && values_.VerifyWrite && !burner_.TestWrite()) {
+    view_.SetSizeText(kDiscVerifying);
+    view_.Repaint();
+    const burner::TVerifyResult checked = burner_.VerifyLastWrite();
+    if (checked.Verified) verified = checked.Text;
+    else Error = checked.Text;
+  }
   if (!Error.empty()) {
     Debug(t.CD_Write1_Str);
     Debug(">>> " + Error);
@@ -253,17 +264,25 @@ void DiscStep::DiscBurner1WriteDone(const std::string& Error) {
   if (!Error.empty()) {
     const bool cancelled = abort_requested_ || Error == kAbortedText;
     LogFiles(written_, cancelled ? kDiscCancelled : kDiscFailed, Error);
-  } else if (import_left_off_ > 0) {
-    // Written, but without parts of the imported session: never reported as a plain good write.
-    const std::string text = PartialImportText(import_left_off_);
-    Debug(">>> " + text);
-    const std::string failure = log_.Append(kDiscImportedSession, kDiscWritten, text);
-    view_.ShowDiscStatus(failure.empty() ? text : text + " (" + failure + ")");
+  } else {
+    std::string status;
+    if (!verified.empty()) {
+      const std::string failure = log_.Append(kDiscSession, kDiscVerified, verified);
+      status = failure.empty() ? kDiscVerified : std::string(kDiscVerified) + " (" + failure + ")";
+    }
+    if (import_left_off_ > 0) {
+      // Written, but without parts of the imported session: never reported as a plain good write.
+      const std::string text = PartialImportText(import_left_off_);
+      Debug(">>> " + text);
+      const std::string failure = log_.Append(kDiscImportedSession, kDiscWritten, text);
+      status = (failure.empty() ? text : text + " (" + failure + ")") + (status.empty() ? "" : "; " + status);
+    }
+    view_.ShowDiscStatus(status);
   }
   written_.clear();
-  import_left_off_ = 0;
   writing_ = false;
   abort_requested_ = false;
+  import_left_off_ = 0;
 }
 
 }  // namespace orv::backup

@@ -105,6 +105,11 @@ inline constexpr const char* kDiscLeftOut = "left off the disc";
 inline constexpr const char* kDiscImportLeftOut = "left out of the import";
 inline constexpr const char* kDiscImportedSession = "imported session";
 inline constexpr const char* kDiscWritten = "disc written";
+// The line of a written session that read back equal (name field kDiscSession).
+inline constexpr const char* kDiscVerified = "disc session verified";
+inline constexpr const char* kDiscSession = "disc session";
+// The size text of the status bar while the session is read back.
+inline constexpr const char* kDiscVerifying = "verifying...";
 // "disc written, N imported files left off"
 std::string PartialImportText(size_t left_off);
 

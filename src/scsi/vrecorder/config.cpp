@@ -150,6 +150,9 @@ std::string SetKey(DriveConfig& d, const std::string& key, const std::string& va
   } else if (key == "medium_error") {
     if (!ParseUnsigned(value, n)) return "medium_error is a sector address";
     d.medium_error = n;
+  } else if (key == "corrupt_sector") {
+    if (!ParseUnsigned(value, n)) return "corrupt_sector is a sector address";
+    d.corrupt_sector = n;
   } else if (key == "hang") {
     if (!ParseUnsigned(value, n, 16) || n > 0xFF) return "hang is an operation code in hexadecimal";
     d.hang_opcode = static_cast<std::uint8_t>(n);

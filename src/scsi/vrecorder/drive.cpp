@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include "platform/byte_order.h"
@@ -36,7 +37,7 @@ void PutPadded(std::uint8_t* p, const std::string& s, std::size_t width) {
 }
 
 // Sense key / ASC / ASCQ used below.
-constexpr std::uint8_t NOT_READY = 2, MEDIUM_ERROR = 3, ILLEGAL_REQUEST = 5;
+constexpr std::uint8_t NOT_READY = 2, MEDIUM_ERROR = 3, HARDWARE_ERROR = 4, ILLEGAL_REQUEST = 5;
 
 }  // namespace
 
@@ -61,6 +62,7 @@ VirtualDrive::~VirtualDrive() {
   // A process that ends normally leaves the drive flushed.
   (void)Persist();
   CloseImage();
+  if (lock_fd_ >= 0) ::close(lock_fd_);
 }
 
 std::uint16_t VirtualDrive::Profile() const { return static_cast<std::uint16_t>(config_.profile); }
@@ -157,6 +159,8 @@ void VirtualDrive::Execute(Request& r) {
     case 0x00: return Complete(r, nullptr, 0);
     case 0x03: return RequestSense(r);
     case 0x12: return Inquiry(r);
+    case 0x16: return ReserveUnit(r);
+    case 0x17: return ReleaseUnit(r);
     case 0x1B: return StartStop(r);
     case 0x1E: return Complete(r, nullptr, 0);
     case 0x28: return Read(r);
@@ -617,6 +621,41 @@ void VirtualDrive::Read(Request& r) {
     (void)::pread(fd, r.SRB_BufPointer, std::uint64_t{blocks} * kSector, static_cast<off_t>(std::uint64_t{lba} * kSector));
     ::close(fd);
   }
+  if (config_.corrupt_sector && *config_.corrupt_sector >= lba && *config_.corrupt_sector < lba + blocks)
+    r.SRB_BufPointer[std::uint64_t{*config_.corrupt_sector - lba} * kSector] ^= 0xFF;
+  Complete(r, nullptr, 0);
+}
+
+void VirtualDrive::ReserveUnit(Request& r) {
+  if (lock_fd_ >= 0) return Complete(r, nullptr, 0);
+  const std::string path = config_.image + ".lock";
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    load_error_ = "cannot open " + path + ": " + std::strerror(errno);
+    return Fail(r, HARDWARE_ERROR, 0x44, 0x00);
+  }
+  while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    const int error = errno;
+    ::close(fd);
+    if (error != EWOULDBLOCK) {
+      load_error_ = "cannot lock " + path + ": " + std::strerror(error);
+      return Fail(r, HARDWARE_ERROR, 0x44, 0x00);
+    }
+    std::memset(r.SenseArea, 0, sizeof r.SenseArea);
+    pending_ = {};
+    r.SRB_HaStat = 0;
+    r.SRB_TargStat = STATUS_RESCONF;
+    r.SRB_Status = SS_ERR;
+    return;
+  }
+  lock_fd_ = fd;
+  Complete(r, nullptr, 0);
+}
+
+void VirtualDrive::ReleaseUnit(Request& r) {
+  if (lock_fd_ >= 0) ::close(lock_fd_);
+  lock_fd_ = -1;
   Complete(r, nullptr, 0);
 }
 

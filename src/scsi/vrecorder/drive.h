@@ -18,6 +18,9 @@
 // disc change: the drive reads the disc again from the files (no image: a blank disc, whatever
 // state file is left beside its path). So an operator who takes the image away after a write
 // gets a fresh disc at the next write, as with a real recorder, in the same process.
+// One writer: RESERVE(6) takes an exclusive flock on "<image>.lock" (the image itself may not
+// exist yet, and is replaced when the disc changes); while another process holds it, RESERVE
+// answers RESERVATION CONFLICT. RELEASE(6) and the drive's destruction give it up.
 // Threading: not thread-safe; the ASPI entry serialises every call.
 #pragma once
 
@@ -93,6 +96,8 @@ class VirtualDrive {
   void SetCDSpeed(Request& r);
   void ReadBufferCapacity(Request& r);
   void StartStop(Request& r);
+  void ReserveUnit(Request& r);
+  void ReleaseUnit(Request& r);
 
   std::vector<std::uint8_t> CapabilitiesPage(bool defaults) const;
   std::vector<std::uint8_t> DefaultWriteParameters() const;
@@ -133,6 +138,7 @@ class VirtualDrive {
   std::vector<std::string> log_;
   std::string load_error_;
   int image_fd_ = -1;
+  int lock_fd_ = -1;  // "<image>.lock" under flock while this process holds the reservation
   std::optional<std::pair<std::uint64_t, std::uint64_t>> image_id_;  // the image last seen
   bool dirty_ = false;               // the layout changed since it was last saved
   std::optional<std::uint64_t> stale_from_;  // image bytes from here on are unrecorded
