@@ -14,7 +14,7 @@ include(GNUInstallDirs)
 # Not the multiarch library folder: that is for shared libraries of other programs.
 set(ORV_PKG_DIR lib/orvakell)
 
-set(orv_programs orvakell-service orvakell-schedule orvakell-setup orvakell-burn orvakell-sql orvakell-zip)
+set(orv_programs orvakell-service orvakell-schedule orvakell-setup orvakell-burn orvakell-sql orvakell-zip orvakell-server)
 if(TARGET orvakell)
   list(PREPEND orv_programs orvakell)
 endif()

@@ -82,16 +82,7 @@ std::vector<std::string> split_batch(std::string_view sql) {
   while (i < sql.size()) {
     char c = sql[i];
     if (c == '\'' || c == '"' || c == '[') {
-      char close = c == '[' ? ']' : c;
-      std::size_t j = i + 1;
-      while (j < sql.size()) {
-        if (sql[j] == close) {
-          if (j + 1 < sql.size() && sql[j + 1] == close) { j += 2; continue; }
-          break;
-        }
-        ++j;
-      }
-      std::size_t end = std::min(j + 1, sql.size());
+      const std::size_t end = quoted_span_end(sql, i);
       current.append(sql.substr(i, end - i));
       i = end;
     } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {

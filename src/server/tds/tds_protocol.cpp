@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/byte_order.h"
+
 namespace orv::server::tds {
 
 namespace {
@@ -26,20 +28,19 @@ class Reader {
   }
   std::uint16_t u16(const char* what) {
     need(2, what);
-    std::uint16_t v = static_cast<std::uint16_t>(p_[pos_] | (p_[pos_ + 1] << 8));
+    std::uint16_t v = bytes::load_le16(p_ + pos_);
     pos_ += 2;
     return v;
   }
   std::uint16_t u16be(const char* what) {
     need(2, what);
-    std::uint16_t v = static_cast<std::uint16_t>((p_[pos_] << 8) | p_[pos_ + 1]);
+    std::uint16_t v = bytes::load_be16(p_ + pos_);
     pos_ += 2;
     return v;
   }
   std::uint32_t u32(const char* what) {
     need(4, what);
-    std::uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | p_[pos_ + static_cast<std::size_t>(i)];
+    std::uint32_t v = bytes::load_le32(p_ + pos_);
     pos_ += 4;
     return v;
   }
@@ -304,7 +305,7 @@ PacketHeader parse_header(const std::uint8_t* b, std::size_t max_length) {
   PacketHeader h;
   h.type = b[0];
   h.status = b[1];
-  h.length = static_cast<std::uint16_t>((b[2] << 8) | b[3]);
+  h.length = bytes::load_be16(b + 2);
   h.packet_id = b[6];
   if (h.length < kHeaderSize) bad("packet length " + std::to_string(h.length) + " below the header size");
   if (h.length > max_length) bad("packet length " + std::to_string(h.length) + " above the packet size");
@@ -333,9 +334,9 @@ std::string utf16_to_utf8(const std::uint8_t* b, std::size_t units) {
   std::string out;
   out.reserve(units);
   for (std::size_t i = 0; i < units; ++i) {
-    char32_t c = static_cast<char32_t>(b[2 * i] | (b[2 * i + 1] << 8));
+    char32_t c = bytes::load_le16(b + 2 * i);
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units) {
-      char32_t d = static_cast<char32_t>(b[2 * i + 2] | (b[2 * i + 3] << 8));
+      char32_t d = bytes::load_le16(b + 2 * i + 2);
       if (d >= 0xDC00 && d <= 0xDFFF) {
         c = 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00);
         ++i;
@@ -396,6 +397,22 @@ std::string cp1252_to_utf8(std::string_view bytes) {
   return out;
 }
 
+std::size_t quoted_span_end(std::string_view sql, std::size_t start) {
+  const char close = sql[start] == '[' ? ']' : sql[start];
+  std::size_t j = start + 1;
+  while (j < sql.size()) {
+    if (sql[j] == close) {
+      if (j + 1 < sql.size() && sql[j + 1] == close) {
+        j += 2;
+        continue;
+      }
+      return j + 1;
+    }
+    ++j;
+  }
+  return sql.size();
+}
+
 std::string narrow_plain_literals(std::string_view sql) {
   std::string out;
   out.reserve(sql.size());
@@ -403,16 +420,7 @@ std::string narrow_plain_literals(std::string_view sql) {
   while (i < sql.size()) {
     char c = sql[i];
     if (c == '[' || c == '"') {
-      char close = c == '[' ? ']' : '"';
-      std::size_t j = i + 1;
-      while (j < sql.size()) {
-        if (sql[j] == close) {
-          if (j + 1 < sql.size() && sql[j + 1] == close) { j += 2; continue; }
-          break;
-        }
-        ++j;
-      }
-      std::size_t end = std::min(j + 1, sql.size());
+      const std::size_t end = quoted_span_end(sql, i);
       out.append(sql.substr(i, end - i));
       i = end;
     } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {

@@ -47,6 +47,10 @@ PacketHeader parse_header(const std::uint8_t* bytes, std::size_t max_length);
 // Splits a message into packets of at most packet_size bytes (header included).
 std::vector<std::uint8_t> packetize(std::uint8_t type, const std::vector<std::uint8_t>& payload, std::size_t packet_size);
 
+// The end (one past the closing character) of the quoted span that starts at sql[start]
+// ('...', "..." or [...], a doubled closing character staying inside); sql.size() when unclosed.
+std::size_t quoted_span_end(std::string_view sql, std::size_t start);
+
 // UTF-16LE <-> UTF-8. Unpaired surrogates and invalid UTF-8 become U+FFFD.
 std::string utf16_to_utf8(const std::uint8_t* bytes, std::size_t units);
 std::u16string utf8_to_utf16(std::string_view text);

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/byte_order.h"
+
 namespace orv::zip {
 namespace {
 
@@ -15,20 +17,15 @@ constexpr std::size_t kMaxMatch = 18;
 constexpr std::uint16_t kStringTableType = 6;
 constexpr std::size_t kResourceHeaderSize = 32;
 
-std::uint16_t Get16(std::span<const std::uint8_t> d, std::size_t at) {
-  return static_cast<std::uint16_t>(d[at] | (d[at + 1] << 8));
-}
-std::uint32_t Get32(std::span<const std::uint8_t> d, std::size_t at) {
-  return static_cast<std::uint32_t>(d[at]) | (static_cast<std::uint32_t>(d[at + 1]) << 8) |
-         (static_cast<std::uint32_t>(d[at + 2]) << 16) | (static_cast<std::uint32_t>(d[at + 3]) << 24);
-}
+std::uint16_t Get16(std::span<const std::uint8_t> d, std::size_t at) { return bytes::load_le16(d.data() + at); }
+std::uint32_t Get32(std::span<const std::uint8_t> d, std::size_t at) { return bytes::load_le32(d.data() + at); }
 void Put16(Bytes& out, std::uint32_t v) {
-  out.push_back(static_cast<std::uint8_t>(v));
-  out.push_back(static_cast<std::uint8_t>(v >> 8));
+  out.resize(out.size() + 2);
+  bytes::store_le16(out.data() + out.size() - 2, static_cast<std::uint16_t>(v));
 }
 void Put32(Bytes& out, std::uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
+  out.resize(out.size() + 4);
+  bytes::store_le32(out.data() + out.size() - 4, v);
 }
 
 }  // namespace
