@@ -178,7 +178,7 @@ void WindowDiscTest::panelStartsWithRecorderSpeedsAndDriveLabel() {
   // The first close writes every key; the second write of speed and recorder keeps them last.
   w.close();
   const auto keys = options.keys("Options");
-  QCOMPARE(int(keys.size()), 17);
+  QCOMPARE(int(keys.size()), 18);  // with VerifyWrite
   QCOMPARE(QString::fromStdString(keys.back()), QString("CDCins"));
   QCOMPARE(QString::fromStdString(options.read_string("Options", "CDSpeed", "")), QString("8x"));
   QCOMPARE(QString::fromStdString(options.read_string("Options", "VolumeLable", "")), w.shortDateToday());
