@@ -97,7 +97,7 @@ TEST_F(ServiceHostTest, SimulatedWeekRunsEveryDueRowOnceAndCatchesUp) {
       EXPECT_NE(lines[i][5], "");
       ASSERT_LT(i + 1, lines.size());
       bool daily_after = false;
-      for (size_t j = i + 1; j < lines.size() && j < i + 4; ++j)
+      for (size_t j = i + 1; j < lines.size() && j < i + 6; ++j)
         daily_after = daily_after || (lines[j].size() > 4 && lines[j][2] == "Daily" && lines[j][4] == "backed up");
       EXPECT_TRUE(daily_after);
     }
