@@ -151,21 +151,14 @@ std::string ParentFolder(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Gives the complete anonymous file its name: linked straight under it when the name is
-// free, else linked under the temporary name and renamed over the old image, which stays
-// whole until then.
-std::string LinkInPlace(int fd, const std::string& out_path, const std::string& temp) {
+// Gives the complete anonymous file the temporary name (a leftover of a killed write there is
+// replaced); the rename over the image's name comes after the close, so the old image stays
+// whole until every step of the new one has succeeded.
+std::string LinkAsTemporary(int fd, const std::string& temp) {
   const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, out_path.c_str(), AT_SYMLINK_FOLLOW) == 0) return {};
-  if (errno != EEXIST) return TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
   if (unlink(temp.c_str()) != 0 && errno != ENOENT) return TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
   if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) != 0)
     return TrackMessage(kMsgCantWrite, temp, std::strerror(errno));
-  if (platform::io::rename(temp.c_str(), out_path.c_str()) != 0) {
-    const std::string error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
-    unlink(temp.c_str());
-    return error;
-  }
   return {};
 }
 
@@ -211,10 +204,11 @@ std::string WriteImageFile(const std::string& out_path, const std::vector<TTrack
     if (error.empty() && platform::io::close(fd.release()) != 0) error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
     return error;
   }
-  // A new image is written to a file without a name in the target's folder (O_TMPFILE) and
-  // linked under its name once complete and on the disk: a process killed before that leaves
-  // nothing, neither under the name nor beside it. A file system without O_TMPFILE gets a
-  // named temporary file beside the target, which the next write of that image replaces.
+  // A new image is written to a file without a name in the target's folder (O_TMPFILE), and
+  // once complete and on the disk linked as "<image>.partial", closed and renamed over the
+  // image: a process killed while writing leaves nothing; one killed in the last instant leaves
+  // "<image>.partial", which the next write of that image replaces. A file system without
+  // O_TMPFILE gets the named temporary file from the start.
   const std::string temp = out_path + ".partial";
   const std::string folder = ParentFolder(out_path);
   bool anonymous = true;
@@ -231,12 +225,12 @@ std::string WriteImageFile(const std::string& out_path, const std::vector<TTrack
   std::string error = WritePieces(w, pieces, header);
   if (error.empty() && platform::io::fsync(fd.get()) != 0)
     error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
-  if (error.empty() && anonymous) error = LinkInPlace(fd.get(), out_path, temp);
+  if (error.empty() && anonymous) error = LinkAsTemporary(fd.get(), temp);
   if (error.empty() && platform::io::close(fd.release()) != 0)
     error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
-  if (error.empty() && !anonymous && platform::io::rename(temp.c_str(), out_path.c_str()) != 0)
+  if (error.empty() && platform::io::rename(temp.c_str(), out_path.c_str()) != 0)
     error = TrackMessage(kMsgCantWrite, out_path, std::strerror(errno));
-  if (!error.empty() && !anonymous) unlink(temp.c_str());
+  if (!error.empty()) unlink(temp.c_str());
   return error;
 }
 

@@ -1,8 +1,8 @@
 // Writes a laid-out track into an image file: the header stream, the boot image and its
 // padding, and the file data, each file on its own sectors. A new image is written to a file
-// without a name in the target's folder (O_TMPFILE), flushed, and linked under its name only
-// when complete, so a failed or killed write leaves nothing behind and an older image of that
-// name stays whole until the new one replaces it. A track appended to an existing image
+// without a name in the target's folder (O_TMPFILE), flushed, and renamed over its name only
+// when complete and closed, so a failed or killed write leaves nothing behind and an older
+// image of that name stays whole until the new one replaces it. A track appended to an existing image
 // (Offset > 0) is written in place. Zero padding of a new image is left as holes of the file
 // (they read as zeros); into an existing file the zeros are written. File data is copied by
 // the kernel (copy_file_range) where it can. Blocking; one call per image.
