@@ -100,14 +100,15 @@ TEST_F(ServiceProcessTest, SigtermDuringA200MiBBackupKeepsThePreviousBackup) {
   orv::test::write_file(folder + "Big.Dat", previous);
   schedule_now("Big", /*zip=*/true);
   start_service();
-  const fs::path part = fs::path(folder) / ".Big.Dat.part";
+  // The run's temporary backup carries the service's pid: ".Big.Dat.<pid>.part".
+  const fs::path part = fs::path(folder) / (".Big.Dat." + std::to_string(pid) + ".part");
   ASSERT_TRUE(wait_for([&] { return fs::exists(part); }, std::chrono::seconds(60), std::chrono::milliseconds(1)))
       << err_text();
   ::kill(pid, SIGTERM);
   EXPECT_EQ(wait_exit(std::chrono::seconds(30)), 0) << err_text();
   EXPECT_EQ(orv::test::read_file(folder + "Big.Dat"), previous);
   EXPECT_FALSE(fs::exists(part));
-  EXPECT_FALSE(fs::exists(fs::path(folder) / ".Big.zip.part"));
+  for (const auto& e : fs::directory_iterator(folder)) EXPECT_EQ(e.path().extension(), ".Dat") << e.path();
   EXPECT_FALSE(fs::exists(folder + "Big.zip"));
   EXPECT_EQ(count("scheduled", "Big", "stopped"), 1) << orv::test::read_file(log_file());
   EXPECT_EQ(count("scheduled", "Big", "backed up"), 0);
