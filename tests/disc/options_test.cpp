@@ -57,7 +57,7 @@ TEST_F(OptionsTest, FirstCloseWithoutFileWritesEveryKeyInOrder) {
   const std::vector<std::string> order{"ArchiveFiles", "CloseTrack",   "CloseDisc",  "EjectDisc",     "JolietFS",
                                        "Bootable",     "TestWrite",    "QuickSaveISO", "ShowFiles",   "PerformOPC",
                                        "SessionNo",    "ImportSession", "BootImage",  "VolumeLable",   "CacheSize",
-                                       "CDSpeed",      "CDCins",       "VerifyWrite"};
+                                       "VerifyWrite",  "CDSpeed",      "CDCins"};
   EXPECT_EQ(file_.keys(kOptionsSection), order);
   const std::vector<std::pair<std::string, std::string>> expected{
       {"ArchiveFiles", "0"}, {"CloseTrack", "1"}, {"CloseDisc", "0"},    {"EjectDisc", "0"},  {"JolietFS", "1"},

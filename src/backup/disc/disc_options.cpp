@@ -131,8 +131,9 @@ void WriteDiscOptions(platform::ProfileFile& f, const DiscPanelValues& p, const 
   f.write_string(kOptionsSection, "BootImage", p.Label2);
   f.write_string(kOptionsSection, "VolumeLable", b.IdVolume);
   f.write_integer(kOptionsSection, "CacheSize", b.CacheSize());
-  WriteSpeedAndRecorder(f, p);
   WriteBool(f, "VerifyWrite", p.cVerifyWrite);
+  // Speed and recorder stay the last keys: the window writes them again on its own.
+  WriteSpeedAndRecorder(f, p);
 }
 
 void WriteSpeedAndRecorder(platform::ProfileFile& f, const DiscPanelValues& p) {
