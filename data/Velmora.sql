@@ -143,6 +143,9 @@ INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Verify after wri
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Database', 'Database', 'Database');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Last Backup DateTime', 'Last Backup Date and Time', 'Last Backup Date and Time');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Last Backup File', 'Last Backup File', 'Last Backup File');
+INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Verified', 'Verified', 'Verified');
+INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Test restore', 'Test restore', 'Test restore');
+INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Verify by restoring', 'Verify by restoring', 'Verify by restoring');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Backup', 'Backup', 'Backup');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('Time', 'Time', 'Time');
 INSERT INTO Language_Tbl (Degisken, English, Language) VALUES ('CD-DVD', 'CD-DVD', 'CD-DVD');

@@ -102,15 +102,22 @@ TEST_F(FilesTest, SweepRemovesTheTemporariesOfEndedProcessesOnly) {
   for (const auto& n : orphans) orv::test::write_file(file(n), "x");
   for (const auto& n : kept) orv::test::write_file(file(n), "x");
   fs::create_directories(file(".dir.Dat." + dead + ".part"));
+  // A test restore's extraction folder goes with what it holds; a live process's stays.
+  fs::create_directories(file(".Sales.zip." + dead + ".part.d"));
+  fs::create_directories(file(".Sales.zip." + live + ".part.d"));
+  orv::test::write_file(file(".Sales.zip." + dead + ".part.d") / "Sales.Dat", "x");
+  orv::test::write_file(file(".Sales.zip." + live + ".part.d") / "Sales.Dat", "x");
 
   std::vector<std::string> removed = BackupRun::SweepOrphans(folder);
 
   std::sort(removed.begin(), removed.end());
   std::vector<std::string> want = orphans;
+  want.push_back(".Sales.zip." + dead + ".part.d");
   std::sort(want.begin(), want.end());
   EXPECT_EQ(removed, want);
   std::set<std::string> left(kept.begin(), kept.end());
   left.insert(".dir.Dat." + dead + ".part");
+  left.insert(".Sales.zip." + live + ".part.d");
   EXPECT_EQ(listing(folder), left);
 }
 

@@ -367,3 +367,77 @@ TEST_F(TestRestoreTest, RowChoiceDecidesWhetherTheRunTestsAfterTheBackup) {
 
 }  // namespace
 }  // namespace orv::backup::testing
+
+namespace orv::backup::testing {
+namespace {
+
+class TestRestoreSourceTest : public BackupFixture {
+ protected:
+  std::string verified(const std::string& name) {
+    dal::Table& t = data.ADOTableDatabase;
+    return t.text_at(row_of(name), t.field("Verified").index());
+  }
+};
+
+TEST_F(TestRestoreSourceTest, ArchiveAloneIsExtractedForTheTestAndItsFolderRemoved) {
+  make_database("Sales", 20);
+  fs::create_directories(folder);
+  ASSERT_TRUE(run->BackupDatabase("Sales", folder + "Sales.Dat"));
+  ASSERT_EQ(run->ZipBackupFile(folder + "Sales.Dat", "Sales"), 1);
+  fs::remove(file("Sales.Dat"));
+
+  EXPECT_TRUE(run->TestRestoreDatabase("Sales"));
+
+  EXPECT_EQ(listing(fs::path(folder)), std::set<std::string>{"Sales.zip"});
+  const std::vector<std::string> lines = all_log_lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "2026-12-06 12:00:00\tby hand\tSales\tSales.Dat\trestore test passed\t");
+}
+
+TEST_F(TestRestoreSourceTest, NoBackupAtAllIsAFailedTestNamingBothFiles) {
+  make_database("Sales", 1);
+  fs::create_directories(folder);
+
+  EXPECT_FALSE(run->TestRestoreDatabase("Sales"));
+
+  const std::vector<std::string> lines = all_log_lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find("restore test failed\tNo backup file: neither " + folder + "Sales.Dat nor " + folder +
+                              "Sales.zip exists"),
+            std::string::npos)
+      << lines.back();
+  EXPECT_EQ(verified("Sales"), "failed 2026-12-06 12:00");
+  EXPECT_TRUE(listing(fs::path(folder)).empty());
+}
+
+TEST_F(TestRestoreSourceTest, VerifyByRestoringTestsEverySelectedDatabaseAndShowsOneBox) {
+  make_database("Good", 5);
+  make_database("Bad", 200);
+  make_database("Other", 5);
+  fs::create_directories(folder);
+  ASSERT_TRUE(run->BackupDatabase("Good", folder + "Good.Dat"));
+  ASSERT_TRUE(run->BackupDatabase("Bad", folder + "Bad.Dat"));
+  flip_middle_byte(file("Bad.Dat"));
+  view.selected = {row_of("Good"), row_of("Bad")};
+
+  run->VerifyByRestoring();
+
+  ASSERT_EQ(dialogs.boxes().size(), 1u);
+  const ui::Box box = dialogs.boxes().front();
+  EXPECT_EQ(box.kind, ui::BoxKind::Error);
+  EXPECT_EQ(box.text.rfind("Good: restore test passed\nBad: restore test failed (RESTORE detected an error", 0), 0u)
+      << box.text;
+  EXPECT_EQ(verified("Good"), "passed 2026-12-06 12:00");
+  EXPECT_EQ(verified("Bad"), "failed 2026-12-06 12:00");
+  EXPECT_EQ(verified("Other"), "");
+
+  // All passed: an information box.
+  view.selected = {row_of("Good")};
+  run->VerifyByRestoring();
+  ASSERT_EQ(dialogs.boxes().size(), 2u);
+  EXPECT_EQ(dialogs.boxes().back().kind, ui::BoxKind::Information);
+  EXPECT_EQ(dialogs.boxes().back().text, "Good: restore test passed");
+}
+
+}  // namespace
+}  // namespace orv::backup::testing

@@ -78,6 +78,9 @@ TEST_F(PortsTest, FailureLinesAreTheFailedOutcomes) {
   EXPECT_TRUE(IsFailureLine("2026-12-06 02:30:00\tdisc\t\tA.zip\tdisc write failed\tno disc"));
   EXPECT_TRUE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\tA.Dat\tzip failed\tdisk full"));
   EXPECT_FALSE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\tA.zip\tbacked up\t"));
+  EXPECT_TRUE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\tA.Dat\trestore test failed\tRESTORE detected an error"));
+  EXPECT_FALSE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\tA.Dat\trestore test passed\t"));
+  EXPECT_FALSE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\tA.Dat\tbackup verified\t"));
   EXPECT_FALSE(IsFailureLine("2026-12-06 02:30:00\tscheduled\tA\t\tmissed\tbackup failed"));
   EXPECT_FALSE(IsFailureLine("garbage"));
 

@@ -33,7 +33,7 @@ const QStringList kMainCaptionKeys = {
     "Explorer style Directory/File view", "Yazdıktan Sonra Diski Çıkart", "Diski Kapat (Yazma İşlemi Bitince)",
     "Database", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday", "CANCEL", "BACKUP1",
     "RESTORE", "SETTING", "CLOSE1", "LANGUAGE", "To zip", "Write to CD or DVD", "Show", "Hide", "Close",
-    "REPAIR INDEX", "REPAIR TABLE"};
+    "REPAIR INDEX", "REPAIR TABLE", "Verify by restoring"};
 
 // A language table on a database of its own, for passes run directly.
 struct LanguageDb {
@@ -107,8 +107,9 @@ void FormTest::controlsCarryTheirDesignNamesAndCaptions() {
   QCOMPARE(w.BandedGrid1->view()->model(), w.BandedGrid2->view()->model());
   QCOMPARE(w.BandedGrid1->view()->selectionModel(), w.BandedGrid2->view()->selectionModel());
   QCOMPARE(w.PopupMenuSkin1->title(), QString("SQL"));
-  QCOMPARE(w.PopupMenuSkin1->actions().size(), 5);
-  QVERIFY(w.PopupMenuSkin1->actions()[2]->isSeparator());
+  QCOMPARE(w.PopupMenuSkin1->actions().size(), 6);
+  QCOMPARE(w.PopupMenuSkin1->actions()[2], w.PopupVerify);
+  QVERIFY(w.PopupMenuSkin1->actions()[3]->isSeparator());
 }
 
 void FormTest::captionKeysAreTheDesignCaptions() {

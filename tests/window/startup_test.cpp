@@ -4,6 +4,8 @@
 #include <QLocale>
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
+#include <QComboBox>
+#include <QStyleOptionViewItem>
 #include <QTest>
 
 #include "app/core/startup.h"
@@ -188,6 +190,29 @@ void StartupTest::gridEditsArePostedWhenTheRowChanges() {
   // The database name and the last backup time cannot be edited in the grid.
   QVERIFY(!(w.DatabaseSort->flags(cell(w, "Alpha", "Veri_Tabani_Adi")) & Qt::ItemIsEditable));
   QVERIFY(!(w.DatabaseSort->flags(cell(w, "Alpha", "Son_Yedek_Tarih")) & Qt::ItemIsEditable));
+  // The last test restore's outcome is shown, not edited; when it runs is a choice of three.
+  const QVector<int> listed = w.BandedGrid2->shownColumns();
+  QVERIFY(listed.contains(w.DSDAtabase->columnOf("Verified")));
+  QVERIFY(listed.contains(w.DSDAtabase->columnOf("Test_Restore")));
+  QCOMPARE(w.DSDAtabase->headerData(w.DSDAtabase->columnOf("Verified"), Qt::Horizontal, Qt::DisplayRole).toString(),
+           QString("Verified"));
+  QVERIFY(!(w.DatabaseSort->flags(cell(w, "Alpha", "Verified")) & Qt::ItemIsEditable));
+  QCOMPARE(cell(w, "Alpha", "Test_Restore").data().toString(), QString("Never"));
+  QVERIFY(!w.DatabaseSort->setData(cell(w, "Alpha", "Test_Restore"), QString("Sometimes"), Qt::EditRole));
+  QVERIFY(w.DatabaseSort->setData(cell(w, "Alpha", "Test_Restore"), QString("Weekly"), Qt::EditRole));
+  w.BandedGrid2->view()->setCurrentIndex(cell(w, "Beta", "Veri_Tabani_Adi"));
+  QCOMPARE(stored("Test_Restore"), std::string("Weekly"));
+  {
+    QTableView* list = w.BandedGrid2->view();
+    QStyleOptionViewItem option;
+    std::unique_ptr<QWidget> editor(
+        list->itemDelegate()->createEditor(list->viewport(), option, cell(w, "Alpha", "Test_Restore")));
+    auto* box = qobject_cast<QComboBox*>(editor.get());
+    QVERIFY(box != nullptr);
+    QCOMPARE(box->count(), 3);
+    list->itemDelegate()->setEditorData(box, cell(w, "Alpha", "Test_Restore"));
+    QCOMPARE(box->currentText(), QString("Weekly"));
+  }
   // Sorting by a column click keeps both grids on the same rows.
   w.BandedGrid2->view()->sortByColumn(w.DSDAtabase->columnOf("Veri_Tabani_Adi"), Qt::DescendingOrder);
   QCOMPARE(w.DatabaseSort->index(0, w.DSDAtabase->columnOf("Veri_Tabani_Adi")).data().toString(), QString("Beta"));

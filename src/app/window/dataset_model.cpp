@@ -17,6 +17,10 @@ void DataSetModel::setColumnKind(const QString& field, Kind kind) { spec_[field.
 
 void DataSetModel::setReadOnly(const QString& field, bool readOnly) { spec_[field.toLower()].readOnly = readOnly; }
 
+void DataSetModel::setChoices(const QString& field, const QStringList& choices) {
+  spec_[field.toLower()].choices = choices;
+}
+
 void DataSetModel::setHighlight(const QString& field, QColor background, QColor foreground, bool bold) {
   Column& c = spec_[field.toLower()];
   c.highlight = true;
@@ -65,8 +69,12 @@ QVariant DataSetModel::data(const QModelIndex& index, int role) const {
         if (role == Qt::EditRole) return QTime(dal::hour_of(t), dal::minute_of(t));
         return QString::fromStdString(dal::format_hh_mm(t));
       }
-      return QString::fromStdString(dataset_.text_at(index.row(), index.column()));
+      const QString text = QString::fromStdString(dataset_.text_at(index.row(), index.column()));
+      if (text.isEmpty() && !spec.choices.isEmpty()) return spec.choices.front();
+      return text;
     }
+    case kChoicesRole:
+      return spec.choices;
     case Qt::CheckStateRole:
       if (spec.kind != Kind::Check) return {};
       return dataset_.text_at(index.row(), index.column()) == "True" ? Qt::Checked : Qt::Unchecked;
@@ -126,6 +134,7 @@ bool DataSetModel::setData(const QModelIndex& index, const QVariant& value, int 
     field.set_date_time(dal::encode_time(t.hour(), t.minute()));
     return true;
   }
+  if (!spec.choices.isEmpty() && !spec.choices.contains(value.toString())) return false;
   begin_edit();
   field.set_string(value.toString().toStdString());
   return true;

@@ -2,7 +2,7 @@
 //
 // Columns are the dataset's fields. A column can be shown as a check box (stores "True" when
 // ticked, "False" when cleared), as an hour:minute time (a date-time field; the editor sets a
-// bare time), or as text. Editing a cell makes that row current (posting any pending change of
+// bare time), as one of a fixed set of values (setChoices), or as text. Editing a cell makes that row current (posting any pending change of
 // the row left), puts the dataset in Edit state and sets the field, which fires the field's
 // change handler; the change is posted when the current row changes, as a bound grid does.
 // Column captions are header data set by the owner (and by the translation pass).
@@ -15,6 +15,7 @@
 #include <QColor>
 #include <QMap>
 #include <QSet>
+#include <QStringList>
 
 #include "dal/dataset.h"
 
@@ -32,6 +33,10 @@ class DataSetModel : public QAbstractTableModel, public dal::DataSetObserver {
   // Column behaviour by field name (letter case ignored); unknown names are ignored.
   void setColumnKind(const QString& field, Kind kind);
   void setReadOnly(const QString& field, bool readOnly = true);
+  // The values a column takes: data(kChoicesRole) gives them to the editor, and setData refuses
+  // any other value. An empty cell shows the first choice (the column's default).
+  void setChoices(const QString& field, const QStringList& choices);
+  static constexpr int kChoicesRole = Qt::UserRole + 1;
   // "White bold on red" style highlight of a column.
   void setHighlight(const QString& field, QColor background, QColor foreground, bool bold);
   // The model column of a field, -1 when the dataset has no such field (or is closed).
@@ -68,6 +73,7 @@ class DataSetModel : public QAbstractTableModel, public dal::DataSetObserver {
     bool highlight = false;
     QColor background, foreground;
     bool bold = false;
+    QStringList choices;
   };
   Column columnSpec(int column) const;
   QString fieldName(int column) const;

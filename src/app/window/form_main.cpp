@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "app/window/banded_grid.h"
+#include "app/window/choice_delegate.h"
 #include "app/window/dataset_model.h"
 #include "app/window/field_binding.h"
 #include "app/window/form_database_yolu.h"
@@ -21,6 +22,7 @@
 #include "app/window/time_delegate.h"
 #include "app/window/translate_form.h"
 #include "platform/paths.h"
+#include "settings/store/settings_store.h"
 #include "dal/datetime.h"
 
 // The window's resources live in a static library: register them explicitly.
@@ -268,6 +270,12 @@ void TFormMain::buildGrids() {
   DSDAtabase->setReadOnly(QStringLiteral("Son_Yedek_Tarih"));
   DSDAtabase->setColumnKind(QStringLiteral("Son_Yedek_Tarih"), DataSetModel::Kind::DateTime);
   DSDAtabase->setHighlight(QStringLiteral("Veri_Tabani_Adi"), QColor(Qt::red), QColor(Qt::white), true);
+  // The last test restore's outcome is written by the test restore only; the choice of when it
+  // runs is the operator's.
+  DSDAtabase->setReadOnly(QStringLiteral("Verified"));
+  DSDAtabase->setChoices(QStringLiteral("Test_Restore"),
+                         {QString::fromLatin1(settings::kTestRestoreNever), QString::fromLatin1(settings::kTestRestoreAlways),
+                          QString::fromLatin1(settings::kTestRestoreWeekly)});
   for (const DayColumns& d : kWeek) {
     DSDAtabase->setColumnKind(QString::fromLatin1(d.flag), DataSetModel::Kind::Check);
     DSDAtabase->setColumnKind(QString::fromLatin1(d.time), DataSetModel::Kind::Time);
@@ -302,6 +310,7 @@ void TFormMain::buildGrids() {
   BandedGrid1->view()->setSelectionMode(QAbstractItemView::SingleSelection);
   BandedGrid1->view()->verticalHeader()->hide();
   BandedGrid1->view()->setItemDelegate(new TimeDelegate(BandedGrid1->view()));
+  BandedGrid2->view()->setItemDelegate(new ChoiceDelegate(BandedGrid2->view()));
   // The two grids scroll their rows together.
   connect(BandedGrid2->view()->verticalScrollBar(), &QScrollBar::valueChanged,
           BandedGrid1->view()->verticalScrollBar(), &QScrollBar::setValue);
@@ -327,9 +336,9 @@ void TFormMain::buildGrids() {
     if (DSDAtabase->columnCount() == 0) return;
     auto col = [this](const char* f) { return DSDAtabase->columnOf(QString::fromLatin1(f)); };
     QVector<BandedGrid::Band> list{{BandedGrid2->bandCaption(0), {}}};
-    const char* listFields[] = {"Veri_Tabani_Adi", "Son_Yedek_Tarih", "Son_Yedek_Dosya_Adi"};
-    const char* listCaptions[] = {"Database", "Last Backup DateTime", "Last Backup File"};
-    for (int i = 0; i < 3; ++i) {
+    const char* listFields[] = {"Veri_Tabani_Adi", "Son_Yedek_Tarih", "Son_Yedek_Dosya_Adi", "Verified", "Test_Restore"};
+    const char* listCaptions[] = {"Database", "Last Backup DateTime", "Last Backup File", "Verified", "Test restore"};
+    for (int i = 0; i < 5; ++i) {
       const int column = col(listFields[i]);
       if (column < 0) continue;
       list[0].columns << column;
@@ -355,6 +364,8 @@ void TFormMain::buildGrids() {
     lv->setColumnWidth(col("Veri_Tabani_Adi"), 110);
     lv->setColumnWidth(col("Son_Yedek_Tarih"), 130);
     lv->setColumnWidth(col("Son_Yedek_Dosya_Adi"), 120);
+    lv->setColumnWidth(col("Verified"), 130);
+    lv->setColumnWidth(col("Test_Restore"), 80);
     QTableView* wv = BandedGrid1->view();
     for (const DayColumns& d : kWeek) {
       wv->setColumnWidth(col(d.flag), 52);
@@ -399,11 +410,13 @@ void TFormMain::buildMenusAndTray() {
   };
   PopupBackup = action(PopupMenuSkin1, "PopupBackup", "BACKUP1");
   PopupRestore = action(PopupMenuSkin1, "PopupRestore", "RESTORE");
+  PopupVerify = action(PopupMenuSkin1, "PopupVerify", "Verify by restoring");
   PopupMenuSkin1->addSeparator();
   PopupRepairIndex = action(PopupMenuSkin1, "PopupRepairIndex", "REPAIR INDEX");
   PopupRepairTable = action(PopupMenuSkin1, "PopupRepairTable", "REPAIR TABLE");
   connect(PopupBackup, &QAction::triggered, this, &TFormMain::BitBtn4Click);
   connect(PopupRestore, &QAction::triggered, this, &TFormMain::BitBtn2Click);
+  connect(PopupVerify, &QAction::triggered, this, &TFormMain::VerifyByRestoringClick);
   connect(PopupRepairIndex, &QAction::triggered, this, &TFormMain::RepairIndexClick);
   connect(PopupRepairTable, &QAction::triggered, this, &TFormMain::RepairTableClick);
   for (BandedGrid* g : {BandedGrid2, BandedGrid1}) {

@@ -129,7 +129,7 @@ class TFormMain : public QWidget {
   QPushButton* bBurn = nullptr;
   // Menus, tray, timers.
   QMenu* PopupMenuSkin1 = nullptr;
-  QAction *PopupBackup = nullptr, *PopupRestore = nullptr, *PopupRepairIndex = nullptr, *PopupRepairTable = nullptr;
+  QAction *PopupBackup = nullptr, *PopupRestore = nullptr, *PopupVerify = nullptr, *PopupRepairIndex = nullptr, *PopupRepairTable = nullptr;
   QMenu* PopupMenuTray = nullptr;
   QAction *TrayShow = nullptr, *TrayHide = nullptr, *TrayClose = nullptr;
   QSystemTrayIcon* FormTrayIcon1 = nullptr;
@@ -153,6 +153,7 @@ class TFormMain : public QWidget {
   void SpeedButton1Click();  // working folder choice
   void RepairIndexClick();   // "REPAIR INDEX" — filled by the maintenance
   void RepairTableClick();   // "REPAIR TABLE" — filled by the maintenance
+  void VerifyByRestoringClick();  // "Verify by restoring": test restore of the selected databases
   // Timers.
   void Timer1Timer();  // disc progress display — filled by the disc step
   void Timer2Timer();  // weekly scheduler — filled by the scheduler

@@ -77,6 +77,16 @@ void TFormMain::BitBtn4Click() {
   backupHost(*this).run->BitBtn4Click();
 }
 
+void TFormMain::VerifyByRestoringClick() {
+  // A test restore sends statements on the run's connection: never beside a run of the service.
+  platform::InstanceLock running(platform::run_lock_file());
+  if (running.state() == platform::InstanceLock::State::HeldElsewhere) {
+    dialogs_->message(platform::kOperationWaitsForRunText, ui::Dialogs::kApplicationTitle, ui::BoxKind::Warning);
+    return;
+  }
+  backupHost(*this).run->VerifyByRestoring();
+}
+
 void TFormMain::Timer2Timer() {
   // A run of another process holds the lock: this tick passes, the next one runs the minutes it
   // skipped.

@@ -35,6 +35,8 @@ bool IsFailureLine(const std::string& line) {
   const std::string outcome = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
   for (RunOutcome o : {RunOutcome::BackupFailed, RunOutcome::ZipFailed, RunOutcome::RecordFailed, RunOutcome::Stopped})
     if (outcome == RunOutcomeText(o)) return true;
+  // A test restore that did not pass (backup/run/test_restore_step.cpp).
+  if (outcome == "restore test failed") return true;
   // The disc step's failure outcomes (backup/disc/disc_step.h).
   return outcome == "disc write failed" || outcome == "disc write cancelled" || outcome == "disc write refused" ||
          outcome == "left off the disc";

@@ -48,7 +48,8 @@ std::string FormatLogFields(dal::DateTime time, const std::vector<std::string>& 
 std::string EscapeRunLogField(const std::string& text);
 
 // True when a line of the log records a failure: a database not backed up, zipped or recorded,
-// a run stopped, a disc write failed, refused or cancelled, a file left off the disc.
+// a run stopped, a test restore that did not pass, a disc write failed, refused or cancelled, a file
+// left off the disc.
 bool IsFailureLine(const std::string& line);
 // The failure lines of `file` from byte `offset` on (complete lines only); `offset` moves past
 // the lines read. A missing file gives none. With `background` only lines of scheduled runs and

@@ -117,6 +117,10 @@ std::string BackupRun::TemporaryArchiveName(const std::string& name) {
   return "." + ArchiveFileName(name) + "." + PidTag() + ".part";
 }
 
+std::string BackupRun::TemporaryExtractFolderName(const std::string& name) {
+  return TemporaryArchiveName(name) + ".d";
+}
+
 std::vector<std::string> BackupRun::SweepOrphans(const std::string& folder) {
   std::vector<std::string> removed;
   std::error_code ec;
@@ -128,10 +132,12 @@ std::vector<std::string> BackupRun::SweepOrphans(const std::string& folder) {
     const long long pid = TemporaryOwner(bare);
     if (pid < 0) continue;
     std::error_code type_ec;
-    if (!it->is_regular_file(type_ec)) continue;
+    // A folder is a test restore's extraction folder (TemporaryExtractFolderName) or not ours.
+    const bool folder = it->is_directory(type_ec) && bare.size() > 7 && bare.compare(bare.size() - 7, 7, ".part.d") == 0;
+    if (!folder && !it->is_regular_file(type_ec)) continue;
     if (pid == static_cast<long long>(::getpid()) || ProcessAlive(pid)) continue;
     std::error_code rm;
-    if (fs::remove(it->path(), rm)) removed.push_back(bare);
+    if (folder ? fs::remove_all(it->path(), rm) > 0 : fs::remove(it->path(), rm)) removed.push_back(bare);
   }
   return removed;
 }
@@ -410,43 +416,6 @@ void BackupRun::RunDatabase(const RunEntry& entry, const std::string& folder) {
     Log(entry, RunOutcome::ZipFailed, zip_error_);
   else
     Log(entry, RunOutcome::Ok, "");
-}
-
-bool BackupRun::TestRestoreDue(const std::string& name) {
-  dal::Table& t = data_.ADOTableDatabase;
-  const dal::Field* choice = t.find_field("Test_Restore");
-  if (choice == nullptr || !t.locate("Veri_Tabani_Adi", name)) return false;
-  const std::string value = choice->as_string();
-  if (value == settings::kTestRestoreAlways) return true;
-  if (value != settings::kTestRestoreWeekly) return false;
-  const dal::Field* last = t.find_field("Verified_Tarih");
-  return last == nullptr || last->is_null() || clock_.now().days - last->as_date_time().days >= 7.0;
-}
-
-bool BackupRun::TestRestoreDatabase(const std::string& name) {
-  const std::string file = WorkingFolderText() + BackupFileName(name);
-  const TestRestoreOutcome outcome = TestRestore(data_.ADOQuerySQLBackup, name, file);
-  const dal::DateTime now = clock_.now();
-  const std::string what = outcome.passed ? "restore test passed" : "restore test failed";
-  if (auto failed = log_.AppendFields(now, {Unattended() ? "scheduled" : "by hand", name, BackupFileName(name), what,
-                                            outcome.error}))
-    view_.ShowLastOutcome(name + ": " + what + " — " + *failed);
-  else
-    view_.ShowLastOutcome(name + ": " + what + (outcome.error.empty() ? "" : " (" + outcome.error + ")"));
-  dal::Table& t = data_.ADOTableDatabase;
-  if (t.find_field("Verified") != nullptr && t.locate("Veri_Tabani_Adi", name)) {
-    t.edit();
-    try {
-      t.field("Verified").set_string(std::string(outcome.passed ? "passed " : "failed ") +
-                                     dal::format_date_time(now).substr(0, 16));
-      t.field("Verified_Tarih").set_date_time(now);
-      t.post();
-    } catch (...) {
-      t.cancel();
-      throw;
-    }
-  }
-  return outcome.passed;
 }
 
 void BackupRun::LogCheck(const RunEntry& entry, const std::string& what) {

@@ -115,10 +115,17 @@ class BackupRun {
   // (the archiver has shown its own error box).
   int ZipBackupFile(const std::string& source_file, const std::string& name);
 
-  // Test restore of the newest backup file of `name` (backup/restore/test_restore.h): the outcome
-  // goes to the run log ("restore test passed" / "restore test failed" with the server's text)
-  // and to the row's Verified and Verified_Tarih. Returns whether it passed.
+  // Test restore of the newest backup of `name` (backup/restore/test_restore.h): "<name>.Dat",
+  // or, when only the archive is there, the entry of "<name>.zip" extracted into a private
+  // folder of the working folder (removed afterwards; a killed run's folder goes with the next
+  // sweep). The outcome goes to the run log ("restore test passed" / "restore test failed" with
+  // the server's text), to the status bar and to the row's Verified and Verified_Tarih. Returns
+  // whether it passed.
   bool TestRestoreDatabase(const std::string& name);
+  // "Verify by restoring" of the grid's menu: a test restore of each selected database (the
+  // current one when none is selected), then one box with every outcome (an error box when one
+  // failed). Refused with a beep while a run is in progress.
+  void VerifyByRestoring();
   // True when the row's Test_Restore choice makes a test restore due after a backup now:
   // "Always", or "Weekly" with no passed or failed test in the last seven days.
   bool TestRestoreDue(const std::string& name);
@@ -168,6 +175,8 @@ class BackupRun {
   // temporaries beside them carry the same prefix.
   static std::string TemporaryBackupName(const std::string& name);
   static std::string TemporaryArchiveName(const std::string& name);
+  // The folder a test restore extracts the archive's entry into: ".<stem>.zip.<pid>.part.d".
+  static std::string TemporaryExtractFolderName(const std::string& name);
   // Removes from `folder` the temporaries (and the writers' temporaries beside them) of
   // processes that no longer run: what a killed run left behind. Those of live processes, this
   // one included, stay. Returns the names removed; a file that cannot be removed is left for
@@ -190,6 +199,10 @@ class BackupRun {
   // Moves the generations of `newest` up and renames the checked `temporary` to `newest`; ""
   // or the system's text of the step that failed.
   std::string PutInPlace(const std::filesystem::path& temporary, const std::filesystem::path& newest);
+  // The file a test restore of `name` reads: "<name>.Dat", else the archive's entry extracted
+  // into `folder` (created here). "" with `error` set when there is neither or the extraction
+  // failed.
+  std::string TestRestoreSource(const std::string& name, const std::filesystem::path& folder, std::string& error);
   // True when the server's backup statements take WITH CHECKSUM (asked once per run).
   bool ServerTakesChecksum();
   void Repaint();
@@ -210,6 +223,7 @@ class BackupRun {
   bool running_ = false;
   bool stopped_ = false;
   bool tick_deferred_ = false;
+  std::string last_test_restore_error_;     // why the last test restore did not pass
   long long last_tick_minute_ = -1;         // the minute of the latest tick (none yet: -1)
   long long ran_minute_ = -1;               // the minute whose databases ran_in_minute_ lists
   std::vector<std::string> ran_in_minute_;  // databases a tick of that minute already ran

@@ -1,0 +1,178 @@
+// The test restore of a run and of the grid's "Verify by restoring": which backup it reads, when
+// it is due, and where its outcome goes.
+#include <filesystem>
+#include <stdexcept>
+#include <system_error>
+
+#include "backup/restore/test_restore.h"
+#include "backup/run/run.h"
+#include "dal/datetime.h"
+#include "settings/store/schedule.h"
+#include "settings/store/settings_store.h"
+
+namespace orv::backup {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Removes a folder and what it holds when the scope ends.
+class FolderGuard {
+ public:
+  explicit FolderGuard(fs::path folder) : folder_(std::move(folder)) {}
+  ~FolderGuard() {
+    std::error_code ec;
+    fs::remove_all(folder_, ec);  // what stays is swept by the next run (SweepOrphans)
+  }
+  FolderGuard(const FolderGuard&) = delete;
+  FolderGuard& operator=(const FolderGuard&) = delete;
+
+ private:
+  fs::path folder_;
+};
+
+// Sets a flag for the duration of a scope.
+class RunningFlag {
+ public:
+  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
+  ~RunningFlag() { flag_ = false; }
+  RunningFlag(const RunningFlag&) = delete;
+  RunningFlag& operator=(const RunningFlag&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+bool BackupRun::TestRestoreDue(const std::string& name) {
+  dal::Table& t = data_.ADOTableDatabase;
+  const dal::Field* choice = t.find_field("Test_Restore");
+  if (choice == nullptr || !t.locate("Veri_Tabani_Adi", name)) return false;
+  const std::string value = choice->as_string();
+  if (value == settings::kTestRestoreAlways) return true;
+  if (value != settings::kTestRestoreWeekly) return false;
+  const dal::Field* last = t.find_field("Verified_Tarih");
+  return last == nullptr || last->is_null() || clock_.now().days - last->as_date_time().days >= 7.0;
+}
+
+std::string BackupRun::TestRestoreSource(const std::string& name, const fs::path& folder, std::string& error) {
+  const std::string working = WorkingFolderText();
+  std::error_code ec;
+  const fs::path backup = working + BackupFileName(name);
+  if (fs::is_regular_file(backup, ec)) return backup.string();
+  const fs::path archive = working + ArchiveFileName(name);
+  if (!fs::is_regular_file(archive, ec)) {
+    error = "No backup file: neither " + backup.string() + " nor " + archive.string() + " exists";
+    return "";
+  }
+  fs::remove_all(folder, ec);
+  if (!fs::create_directory(folder, ec)) {
+    error = "Cannot create " + folder.string() + ": " + ec.message();
+    return "";
+  }
+  archiver_.FSpecArgs.clear();
+  archiver_.ExtrBaseDir = folder.string();
+  archiver_.SetZipFileName(archive.string());
+  if (archiver_.Count() != 1) {
+    error = archive.string() + " holds " + std::to_string(archiver_.Count()) + " entries, not the one backup file";
+    return "";
+  }
+  const zip::ExtrOpts saved = archiver_.ExtrOptions;
+  archiver_.ExtrOptions.insert(zip::ExtrOptsEnum::ExtrOverWrite);
+  int extracted = 0;
+  progress_.Open();
+  try {
+    extracted = archiver_.Extract();
+  } catch (...) {
+    archiver_.ExtrOptions = saved;
+    if (progress_.IsOpen()) progress_.Close();
+    throw;
+  }
+  archiver_.ExtrOptions = saved;
+  if (progress_.IsOpen()) progress_.Close();
+  const fs::path entry = archiver_.Entries().empty() ? fs::path()
+                                                      : folder / fs::path(archiver_.Entries()[0].FileName).filename();
+  if (extracted != 1 || entry.empty() || !fs::is_regular_file(entry, ec)) {
+    error = archiver_.Message().empty() ? "The entry of " + archive.string() + " could not be extracted"
+                                        : archiver_.Message();
+    return "";
+  }
+  return entry.string();
+}
+
+bool BackupRun::TestRestoreDatabase(const std::string& name) {
+  const fs::path folder = WorkingFolderText() + TemporaryExtractFolderName(name);
+  FolderGuard extraction(folder);
+  TestRestoreOutcome outcome;
+  const std::string source = TestRestoreSource(name, folder, outcome.error);
+  if (!source.empty()) outcome = TestRestore(data_.ADOQuerySQLBackup, name, source);
+  const std::string shown = source.empty() ? BackupFileName(name) : fs::path(source).filename().string();
+
+  const dal::DateTime now = clock_.now();
+  const std::string what = outcome.passed ? "restore test passed" : "restore test failed";
+  const std::string line = name + ": " + what + (outcome.error.empty() ? "" : " (" + outcome.error + ")");
+  view_.SetLabel11(line);
+  if (auto failed = log_.AppendFields(now, {Unattended() ? "scheduled" : "by hand", name, shown, what, outcome.error}))
+    view_.ShowLastOutcome(name + ": " + what + " — " + *failed);
+  else
+    view_.ShowLastOutcome(line);
+  dal::Table& t = data_.ADOTableDatabase;
+  if (t.find_field("Verified") != nullptr && t.locate("Veri_Tabani_Adi", name)) {
+    t.edit();
+    try {
+      t.field("Verified").set_string(std::string(outcome.passed ? "passed " : "failed ") +
+                                     dal::format_date_time(now).substr(0, 16));
+      t.field("Verified_Tarih").set_date_time(now);
+      t.post();
+    } catch (...) {
+      t.cancel();
+      throw;
+    }
+  }
+  last_test_restore_error_ = outcome.error;
+  return outcome.passed;
+}
+
+void BackupRun::VerifyByRestoring() {
+  if (running_) {
+    dialogs_.beep();
+    return;
+  }
+  {
+    RunningFlag running(running_);
+    try {
+      dal::Table& list = data_.ADOTableDatabase;
+      std::vector<std::string> names;
+      std::vector<int> rows = view_.SelectedDatabaseRows();
+      if (rows.empty() && list.active() && !list.empty()) rows.push_back(list.current_index());
+      for (int row : rows) {
+        list.move_to(row);
+        names.push_back(list.field("Veri_Tabani_Adi").as_string());
+      }
+      std::string report;
+      bool all_passed = true;
+      for (const std::string& name : names) {
+        if (name.empty()) continue;
+        view_.SetLabel10(name);
+        Repaint();
+        const bool passed = TestRestoreDatabase(name);
+        all_passed = all_passed && passed;
+        if (!report.empty()) report += "\n";
+        report += name + ": " + (passed ? "restore test passed" : "restore test failed");
+        if (!passed) report += " (" + last_test_restore_error_ + ")";
+      }
+      view_.SetLabel10("");
+      if (!report.empty())
+        dialogs_.message(report, ui::Dialogs::kApplicationTitle, all_passed ? ui::BoxKind::Information : ui::BoxKind::Error);
+    } catch (const std::exception& e) {
+      dialogs_.standard_error(e.what());
+    }
+  }
+  if (tick_deferred_) {
+    tick_deferred_ = false;
+    Timer2Timer();
+  }
+}
+
+}  // namespace orv::backup
