@@ -2,6 +2,7 @@
 // result is a database file.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "server/server_config.h"
@@ -92,6 +93,30 @@ TEST(Tools, ClientReportsTheServerTextAndFails) {
   EXPECT_EQ(bad_sql.output, "Incorrect syntax near 'Orders'.\n");
   EXPECT_EQ(sql("-Q").exit_code, 2);
   EXPECT_EQ(sql("-E -U sa -Q x").exit_code, 2);
+}
+
+TEST(Tools, CheckdbThroughTheClientFailsOnADamagedTableOnly) {
+  orv::test::TestEnv env;
+  ASSERT_EQ(run_command(tool("orvakell-setup")).exit_code, 0);
+  auto clean = sql("-E -Q " + shell_quote("DBCC CHECKDB([Customer Orders])"));
+  EXPECT_EQ(clean.exit_code, 0) << clean.output;
+  // The index's definition changed under its entries (sqlite3 on the engine's file): every row
+  // is missing from it.
+  const auto file = orv::server::default_engine_folder() / "data" / "Customer Orders.sqlite";
+  ASSERT_TRUE(std::filesystem::exists(file));
+  auto damage = run_command(
+      "sqlite3 " + shell_quote(file.string()) + " " +
+      shell_quote("PRAGMA writable_schema=ON; UPDATE sqlite_master SET sql='CREATE INDEX [IX Order Lines Customer] ON "
+                  "[Order Lines](Quantity)' WHERE name='IX Order Lines Customer'; PRAGMA writable_schema=OFF;"));
+  ASSERT_EQ(damage.exit_code, 0) << damage.output;
+  auto damaged = sql("-E -Q " + shell_quote("DBCC CHECKDB([Customer Orders])"));
+  EXPECT_EQ(damaged.exit_code, 1);
+  EXPECT_NE(damaged.output.find("CHECKDB found 0 allocation errors and 4 consistency errors in table 'Order Lines'."),
+            std::string::npos)
+      << damaged.output;
+  EXPECT_NE(damaged.output.find("consistency errors in database 'Customer Orders'."), std::string::npos)
+      << damaged.output;
+  EXPECT_EQ(sql("-E -Q " + shell_quote("DBCC CHECKDB([Inventory])")).exit_code, 0);
 }
 
 }  // namespace
