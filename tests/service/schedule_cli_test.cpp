@@ -69,6 +69,16 @@ TEST_F(ScheduleCliTest, SetAndUnsetStoreTheGridsTexts) {
   EXPECT_EQ(text(a, "Cuma"), "True");
 }
 
+TEST_F(ScheduleCliTest, VerifyStoresTheTestRestoreChoiceAsTheGridDoes) {
+  EXPECT_EQ(text(row("Accounting"), "Test_Restore"), settings::kTestRestoreNever);
+  auto r = cli("verify Accounting WEEKLY");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(text(row("Accounting"), "Test_Restore"), settings::kTestRestoreWeekly);
+  ASSERT_EQ(cli("verify Accounting always").exit_code, 0);
+  EXPECT_EQ(text(row("Accounting"), "Test_Restore"), settings::kTestRestoreAlways);
+  EXPECT_EQ(text(row("Payroll"), "Test_Restore"), settings::kTestRestoreNever);
+}
+
 TEST_F(ScheduleCliTest, BadInputIsRefusedWith64AndNothingIsStored) {
   const std::string before = orv::test::read_file(env.home() / "Velmora.db");
   fs::create_directories(env.work());
@@ -79,7 +89,8 @@ TEST_F(ScheduleCliTest, BadInputIsRefusedWith64AndNothingIsStored) {
         std::string("set Accounting --at 02:30"), std::string("set Accounting --day tue"),
         std::string("unset Accounting --day tue --zip"), std::string("set Accounting --day tue --at 02:30 --bogus"),
         "folder " + orv::test::shell_quote((env.work() / "plain-file" / "sub").string()), std::string("folder rel/ative"),
-        std::string("frobnicate")}) {
+        std::string("verify Accounting sometimes"), std::string("verify Accounting"),
+        std::string("verify Nobody weekly"), std::string("frobnicate")}) {
     const auto r = cli(args);
     EXPECT_EQ(r.exit_code, 64) << args << "\n" << r.output;
     EXPECT_NE(r.output.find("orvakell-schedule: "), std::string::npos) << args;

@@ -6,6 +6,7 @@
 //   orvakell-schedule status [--json]         the service, the next run and the last outcome
 //                                             of each database
 //   orvakell-schedule set DB --day tue,fri --at 02:30 [--zip] [--disc]
+//   orvakell-schedule verify DB always|weekly|never
 //   orvakell-schedule unset DB --day tue[,...]
 //   orvakell-schedule folder PATH             the working folder (made when missing)
 //   orvakell-schedule refresh                 the database list from the server
@@ -397,6 +398,33 @@ int Set(const Args& a, bool on) {
   return 0;
 }
 
+// The row's test restore after a backup, as the grid's "Test restore" column stores it.
+int Verify(const Args& a) {
+  Need(a, 2, "verify DB always|weekly|never");
+  std::string choice = a.positional[1];
+  for (char& c : choice) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const char* stored = choice == "always"   ? settings::kTestRestoreAlways
+                       : choice == "weekly" ? settings::kTestRestoreWeekly
+                       : choice == "never"  ? settings::kTestRestoreNever
+                                            : nullptr;
+  if (stored == nullptr) throw UsageError("\"" + a.positional[1] + "\" is none of always, weekly, never");
+  settings::SettingsStore store;
+  Open(store);
+  Locate(store, a.positional[0]);
+  dal::Table& t = store.ADOTableDatabase;
+  if (t.find_field("Test_Restore") == nullptr) throw std::runtime_error("The settings database has no Test_Restore column");
+  t.edit();
+  try {
+    t.field("Test_Restore").set_string(stored);
+    t.post();
+  } catch (...) {
+    t.cancel();
+    throw;
+  }
+  std::cout << a.positional[0] << ": test restore " << choice << "\n";
+  return 0;
+}
+
 int Folder(const Args& a) {
   Need(a, 1, "folder PATH");
   std::string path = a.positional[0];
@@ -446,17 +474,19 @@ int main(int argc, char** argv) {
     }
     if (a.command == "set") return Set(a, true);
     if (a.command == "unset") return Set(a, false);
+    if (a.command == "verify") return Verify(a);
     if (a.command == "folder") return Folder(a);
     if (a.command == "refresh") return Refresh(a);
     if (a.command == "help" || a.command == "--help") {
       std::cout << "usage: orvakell-schedule [list|status] [--json]\n"
                    "       orvakell-schedule set DB --day tue,fri --at 02:30 [--zip] [--disc]\n"
                    "       orvakell-schedule unset DB --day tue\n"
+                   "       orvakell-schedule verify DB always|weekly|never\n"
                    "       orvakell-schedule folder PATH\n"
                    "       orvakell-schedule refresh\n";
       return 0;
     }
-    throw UsageError("unknown command \"" + a.command + "\" (list, status, set, unset, folder, refresh)");
+    throw UsageError("unknown command \"" + a.command + "\" (list, status, set, unset, verify, folder, refresh)");
   } catch (const UsageError& e) {
     std::cerr << "orvakell-schedule: " << e.what() << "\n";
     return kUsage;
