@@ -213,20 +213,30 @@ void TempFile::publish() {
   temp_path_.clear();
 }
 
-int sweep_orphans(const std::string& final_path) {
+int OrphanSweeper::sweep(const std::string& final_path) {
   const std::string folder = folder_of(final_path);
-  const std::string prefix = base_of(final_path) + kTempMark;
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return 0;
-  std::vector<std::string> candidates;
-  while (const dirent* d = ::readdir(dir)) {
-    const std::string name = d->d_name;
-    if (name.size() == prefix.size() + kTempSuffix && name.compare(0, prefix.size(), prefix) == 0)
-      candidates.push_back(folder + "/" + name);
+  auto listed = temporaries_.find(folder);
+  if (listed == temporaries_.end()) {
+    // One scan per folder: the names that have the form of a writer's temporary.
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(folder.c_str())) {
+      while (const dirent* d = ::readdir(dir)) {
+        const std::string name = d->d_name;
+        const size_t mark = name.size() >= std::strlen(kTempMark) + kTempSuffix
+                                ? name.size() - kTempSuffix - std::strlen(kTempMark)
+                                : std::string::npos;
+        if (mark != std::string::npos && mark > 0 && name.compare(mark, std::strlen(kTempMark), kTempMark) == 0)
+          names.push_back(name);
+      }
+      ::closedir(dir);
+    }
+    listed = temporaries_.emplace(folder, std::move(names)).first;
   }
-  ::closedir(dir);
+  const std::string prefix = base_of(final_path) + kTempMark;
   int removed = 0;
-  for (const std::string& path : candidates) {
+  for (const std::string& name : listed->second) {
+    if (name.size() != prefix.size() + kTempSuffix || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string path = folder + "/" + name;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) continue;
     struct stat st{};
@@ -238,5 +248,7 @@ int sweep_orphans(const std::string& final_path) {
   }
   return removed;
 }
+
+int sweep_orphans(const std::string& final_path) { return OrphanSweeper().sweep(final_path); }
 
 }  // namespace orv::zip::engine

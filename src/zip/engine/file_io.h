@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "zip/engine/zip_format.h"
 
@@ -77,6 +79,16 @@ class TempFile {
 // (their flock can be taken): what a writer killed before it could clean up left behind.
 // Returns how many were removed; errors are ignored (the next run tries again).
 int sweep_orphans(const std::string& final_path);
+
+// sweep_orphans for many final paths (the files of one extraction): each folder is read once,
+// on its first final path.
+class OrphanSweeper {
+ public:
+  int sweep(const std::string& final_path);
+
+ private:
+  std::map<std::string, std::vector<std::string>> temporaries_;  // folder -> names of temporary form
+};
 
 [[noreturn]] void throw_io(const std::string& what, const std::string& path, int error);
 

@@ -346,6 +346,7 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
   std::vector<uint8_t> in(kInBuffer), out(kOutBuffer);
   std::unique_ptr<ChunkInflater> chunk_inflater;
   std::unordered_set<std::string> written;  // targets of this run
+  OrphanSweeper sweeper;
   int32_t done = 0;
   int32_t failure = 0;  // first failure's result; the call fails when any entry failed
   std::string failure_text;
@@ -426,6 +427,7 @@ int32_t run_extract(ZE_UnzipCommand* cmd, Session& session) {
     std::unique_ptr<FileSink> file_sink;
     if (!test) {
       if (folders) make_folders(base, rel);
+      sweeper.sweep(target);  // what a killed extraction of this file left
       temp = TempFile(target, mode);
       file_sink = std::make_unique<FileSink>(temp.file());
     }

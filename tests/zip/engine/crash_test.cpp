@@ -1,6 +1,7 @@
 // A writer killed in the middle: `orvakell-zip add` (here the archiver in a child process)
 // killed after N chunk writes leaves no temporary file and the previous archive untouched, and
-// the next run removes what older writers left unless a live one holds it.
+// the next run (an add of the archive, an extraction of the file) removes what older writers
+// left unless a live one holds it.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -82,6 +83,41 @@ TEST(ZipCrash, NextAddRemovesOrphansThatNoLiveWriterHolds) {
   EXPECT_TRUE(fs::exists(w / "b.zip.ze-Orphan"));
   EXPECT_TRUE(fs::exists(w / "a.zip.ze-Orphan7"));
   EXPECT_TRUE(fs::exists(w / "a.zip"));
+  ::close(held);
+}
+
+TEST(ZipCrash, NextExtractRemovesOrphansOfTheFilesItWrites) {
+  TestEnv env;
+  const fs::path w = env.work();
+  write_file(w / "a.txt", "alpha");
+  write_file(w / "b.txt", "beta");
+  {
+    ArchiverFixture f;
+    f.zip.SetZipFileName((w / "ab.zip").string());
+    f.zip.FSpecArgs = {(w / "a.txt").string(), (w / "b.txt").string()};
+    ASSERT_EQ(f.zip.Add(), 2);
+  }
+  const fs::path x = w / "x";
+  fs::create_directories(x);
+  write_file(x / "a.txt.ze-Orphan", std::string(100000, 'o'));  // an extraction killed while writing a.txt
+  write_file(x / "b.txt.ze-Orphan", "b");
+  write_file(x / "b.txt.ze-Live01", "held by a live extraction");
+  write_file(x / "c.txt.ze-Orphan", "not a file of this archive");
+  const int held = ::open((x / "b.txt.ze-Live01").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+  ArchiverFixture f;
+  f.zip.SetZipFileName((w / "ab.zip").string());
+  f.zip.ExtrBaseDir = x.string();
+  ASSERT_EQ(f.zip.Extract(), 2);
+
+  EXPECT_EQ(read_file(x / "a.txt"), "alpha");
+  EXPECT_EQ(read_file(x / "b.txt"), "beta");
+  EXPECT_FALSE(fs::exists(x / "a.txt.ze-Orphan"));
+  EXPECT_FALSE(fs::exists(x / "b.txt.ze-Orphan"));
+  EXPECT_TRUE(fs::exists(x / "b.txt.ze-Live01"));
+  EXPECT_TRUE(fs::exists(x / "c.txt.ze-Orphan"));
   ::close(held);
 }
 
