@@ -79,6 +79,15 @@ TEST_F(ScheduleCliTest, VerifyStoresTheTestRestoreChoiceAsTheGridDoes) {
   EXPECT_EQ(text(row("Payroll"), "Test_Restore"), settings::kTestRestoreNever);
 }
 
+TEST_F(ScheduleCliTest, KeepStoresTheGenerationsTheRunReads) {
+  auto r = cli("keep 3");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  settings::SettingsStore s;
+  s.Open(env.home());
+  EXPECT_EQ(s.ADOTableSystem.field("Keep").as_string(), "3");
+  EXPECT_EQ(s.ADOTableSystem.field("Temp_Dizini").as_string(), folder);  // the rest of the row kept
+}
+
 TEST_F(ScheduleCliTest, BadInputIsRefusedWith64AndNothingIsStored) {
   const std::string before = orv::test::read_file(env.home() / "Velmora.db");
   fs::create_directories(env.work());
@@ -90,7 +99,8 @@ TEST_F(ScheduleCliTest, BadInputIsRefusedWith64AndNothingIsStored) {
         std::string("unset Accounting --day tue --zip"), std::string("set Accounting --day tue --at 02:30 --bogus"),
         "folder " + orv::test::shell_quote((env.work() / "plain-file" / "sub").string()), std::string("folder rel/ative"),
         std::string("verify Accounting sometimes"), std::string("verify Accounting"),
-        std::string("verify Nobody weekly"), std::string("frobnicate")}) {
+        std::string("verify Nobody weekly"), std::string("keep 0"), std::string("keep 100"), std::string("keep 2x"),
+        std::string("keep"), std::string("frobnicate")}) {
     const auto r = cli(args);
     EXPECT_EQ(r.exit_code, 64) << args << "\n" << r.output;
     EXPECT_NE(r.output.find("orvakell-schedule: "), std::string::npos) << args;

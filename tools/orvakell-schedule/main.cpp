@@ -7,6 +7,7 @@
 //                                             of each database
 //   orvakell-schedule set DB --day tue,fri --at 02:30 [--zip] [--disc]
 //   orvakell-schedule verify DB always|weekly|never
+//   orvakell-schedule keep N
 //   orvakell-schedule unset DB --day tue[,...]
 //   orvakell-schedule folder PATH             the working folder (made when missing)
 //   orvakell-schedule refresh                 the database list from the server
@@ -18,6 +19,7 @@
 // or the server cannot be used; 64 for bad input (nothing is stored then).
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -425,6 +427,25 @@ int Verify(const Args& a) {
   return 0;
 }
 
+// How many verified backups (and archives) are kept per database: System.Keep.
+int Keep(const Args& a) {
+  Need(a, 1, "keep N");
+  const std::string& text = a.positional[0];
+  int n = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+  if (ec != std::errc() || end != text.data() + text.size() || n < 1 || n > settings::kMaxKeep)
+    throw UsageError("keep takes a number from 1 to " + std::to_string(settings::kMaxKeep) + ", not \"" + text + "\"");
+  settings::SettingsStore store;
+  Open(store);
+  dal::Table& system = store.ADOTableSystem;
+  if (system.find_field("Keep") == nullptr) throw std::runtime_error("The settings database has no Keep column");
+  if (system.state() != dal::DataSetState::Edit && system.state() != dal::DataSetState::Insert) system.edit();
+  system.field("Keep").set_string(std::to_string(n));
+  system.post();
+  std::cout << "Generations kept: " << n << "\n";
+  return 0;
+}
+
 int Folder(const Args& a) {
   Need(a, 1, "folder PATH");
   std::string path = a.positional[0];
@@ -475,6 +496,7 @@ int main(int argc, char** argv) {
     if (a.command == "set") return Set(a, true);
     if (a.command == "unset") return Set(a, false);
     if (a.command == "verify") return Verify(a);
+    if (a.command == "keep") return Keep(a);
     if (a.command == "folder") return Folder(a);
     if (a.command == "refresh") return Refresh(a);
     if (a.command == "help" || a.command == "--help") {
@@ -482,11 +504,12 @@ int main(int argc, char** argv) {
                    "       orvakell-schedule set DB --day tue,fri --at 02:30 [--zip] [--disc]\n"
                    "       orvakell-schedule unset DB --day tue\n"
                    "       orvakell-schedule verify DB always|weekly|never\n"
+                   "       orvakell-schedule keep N\n"
                    "       orvakell-schedule folder PATH\n"
                    "       orvakell-schedule refresh\n";
       return 0;
     }
-    throw UsageError("unknown command \"" + a.command + "\" (list, status, set, unset, verify, folder, refresh)");
+    throw UsageError("unknown command \"" + a.command + "\" (list, status, set, unset, verify, keep, folder, refresh)");
   } catch (const UsageError& e) {
     std::cerr << "orvakell-schedule: " << e.what() << "\n";
     return kUsage;

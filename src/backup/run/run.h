@@ -54,6 +54,7 @@
 #include "backup/run/archive_step.h"
 #include "backup/log/run_log.h"
 #include "backup/run/run_view.h"
+#include "settings/store/settings_store.h"
 #include "zip/archiver/zip_archiver.h"
 
 namespace orv::backup {
@@ -166,7 +167,7 @@ class BackupRun {
   // the newest as "<stem>.Dat", older ones as "<stem>.1.Dat" ... "<stem>.<Keep-1>.Dat", moved up
   // only once a new file has passed its check.
   static std::filesystem::path GenerationPath(const std::filesystem::path& newest, int generation);
-  static constexpr int kMaxKeep = 99;
+  static constexpr int kMaxKeep = settings::kMaxKeep;
   // The generations kept by this run (System.Keep, read at the start of a run; 1 before).
   int Keep() const { return keep_; }
   void SetKeep(int keep) { keep_ = keep < 1 ? 1 : keep > kMaxKeep ? kMaxKeep : keep; }

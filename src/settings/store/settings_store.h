@@ -57,6 +57,8 @@ inline constexpr SchemaColumn kAddedColumns[] = {
 inline constexpr const char* kTestRestoreAlways = "Always";
 inline constexpr const char* kTestRestoreWeekly = "Weekly";
 inline constexpr const char* kTestRestoreNever = "Never";
+// The most generations System.Keep asks for (a larger value counts as this).
+inline constexpr int kMaxKeep = 99;
 // The upgrade step of Open(); throws the provider's error.
 void UpgradeSchema(dal::Connection& connection);
 
