@@ -1,7 +1,9 @@
 #include "service/service_host.h"
 
+#include <chrono>
 #include <fstream>
 #include <mutex>
+#include <thread>
 
 #include "backup/disc/disc_options.h"
 #include "dal/sqlite_driver.h"
@@ -275,6 +277,11 @@ void ServiceHost::StopDisc() {
   disc_->step->bAbortClick();
   disc_->burner.WaitForBurn();
   disc_->view->RunPosted();
+  // A write that had ended is being read back on its own thread: its result is logged too.
+  while (disc_->step->Busy()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    disc_->view->RunPosted();
+  }
 }
 
 void ServiceHost::RunPosted() {

@@ -91,6 +91,7 @@ DiscStep::~DiscStep() {
   // A write still running when the window goes is stopped, not left writing into a freed window.
   if (writing_) burner_.AbortWrite();
   burner_.WaitForBurn();
+  if (verifier_.joinable()) verifier_.join();
   burner_.OnWriteDone = nullptr;
   burner_.OnAddFile = nullptr;
 }
@@ -234,20 +235,37 @@ void DiscStep::bAbortClick() {
 void DiscStep::DiscBurner1WriteDone(const std::string& WriteError) {
   // The write thread ends right after its report; no device command before it has.
   burner_.WaitForBurn();
-  const DiscTexts t = texts_();
   view_.SetTimer1Enabled(false);
   Timer1Timer();
-  // The new session read back through the recorder before anything else (an eject) happens;
-  // a session that does not read back equal is a failed write.
-  std::string Error = WriteError;
-  std::string verified;
-  if (Error.empty() && values_.VerifyWrite && !burner_.TestWrite()) {
-    view_.SetSizeText(kDiscVerifying);
-    view_.Repaint();
-    const burner::TVerifyResult checked = burner_.VerifyLastWrite();
-    if (checked.Verified) verified = checked.Text;
-    else Error = checked.Text;
+  if (!WriteError.empty() || !values_.VerifyWrite || burner_.TestWrite()) {
+    FinishWrite(WriteError, "");
+    return;
   }
+  // The new session is read back through the recorder before anything else (an eject) happens;
+  // a session that does not read back equal is a failed write. Reading a whole disc back takes
+  // minutes on a real drive, so it runs on a thread of its own and the window stays live.
+  view_.SetSizeText(kDiscVerifying);
+  view_.SetAbortVisible(false);
+  view_.Repaint();
+  if (verifier_.joinable()) verifier_.join();
+  verifier_ = std::thread([this] {
+    burner::TVerifyResult checked;
+    try {
+      checked = burner_.VerifyLastWrite();
+    } catch (const std::exception& e) {
+      checked.Verified = false;
+      checked.Text = std::string("READ-BACK: ") + e.what();
+    }
+    view_.PostToUi([this, checked] {
+      if (verifier_.joinable()) verifier_.join();
+      if (checked.Verified) FinishWrite("", checked.Text);
+      else FinishWrite(checked.Text, "");
+    });
+  });
+}
+
+void DiscStep::FinishWrite(const std::string& Error, const std::string& verified) {
+  const DiscTexts t = texts_();
   if (!Error.empty()) {
     Debug(t.CD_Write1_Str);
     Debug(">>> " + Error);

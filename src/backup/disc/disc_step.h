@@ -15,7 +15,8 @@
 // window. Destroying a DiscStep while a write runs asks the write to stop and waits for it.
 // Threading: every member runs on the user-interface thread. The burner reports the end of a
 // write on its write thread; DiscStep hands that report to DiscView::PostToUi and does the work
-// when the posted call runs.
+// when the posted call runs. The read-back of a written session runs on a thread of its own,
+// which posts its result the same way; the step stays Busy() until that result is handled.
 // Errors: the burner reports by results and debug lines (DoDebugMessage); PrepareImage may throw
 // std::runtime_error (unreadable boot image), which bBurnClick logs and passes on to the
 // window's standard error box.
@@ -26,6 +27,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backup/disc/disc_options.h"
@@ -127,13 +129,17 @@ class DiscStep {
   void Timer1Timer();
   void bAbortClick();
   void DiscBurner1AddFile(const std::string& FullPath, const std::string& LongFileName, bool& Skip);
-  // The end of a write, on the user-interface thread. Error empty = success.
+  // The end of a write, on the user-interface thread. Error empty = success. Starts the
+  // read-back of the new session when VerifyWrite asks for it; FinishWrite follows its result.
   void DiscBurner1WriteDone(const std::string& Error);
 
   // True from the start of a disc step until the end of its write has been handled.
   bool Busy() const { return busy_ || writing_; }
 
  private:
+  // The rest of the end of a write once the session has been read back (or was not): the run
+  // log, eject, archive bits, status bar. `verified` is the read-back's text when it passed.
+  void FinishWrite(const std::string& Error, const std::string& verified);
   void Debug(const std::string& line);
   void LogFiles(const std::vector<std::string>& files, const std::string& outcome, const std::string& error);
   std::string Mb(double bytes) const;
@@ -150,6 +156,7 @@ class DiscStep {
   std::vector<std::string> left_out_reasons_;
   std::vector<std::string> written_;   // files of the running write
   size_t import_left_off_ = 0;         // parts of the imported session left out
+  std::thread verifier_;               // the read-back of the last write
 };
 
 }  // namespace orv::backup
