@@ -319,6 +319,29 @@ TEST_F(VRecorderTest, ImageTakenAwayIsADiscChange) {
   EXPECT_EQ(sector[0], 1 + 299 % 256);
 }
 
+TEST_F(VRecorderTest, FreedLayerIsUnloadedAndTheNextLoadReadsItsConfigurationAgain) {
+  Start(Image() + " CD-R letter=R\n");
+  ASSERT_EQ(device_->Devices().size(), 1u);
+  device_->SetDeviceID(device_->Devices()[0]);
+  EXPECT_EQ(BurnSession(40, 3), 0u);
+  device_.reset();
+  ASSERT_TRUE(FreeASPI());
+  // Gone from the process, as an outside layer is after it was freed; it left its disc flushed.
+  EXPECT_EQ(::dlopen("./libwnaspi32.so", RTLD_NOW | RTLD_NOLOAD), nullptr);
+  EXPECT_TRUE(fs::exists(Image() + ".vrec"));
+  // Loaded again (no reload hook called): the changed configuration and the disc written before.
+  orv::test::write_file(config_path_, Image() + " CD-R letter=S\n" + Image("b.iso") + " DVD+R address=0:1:0\n");
+  ASSERT_TRUE(InitASPI(false));
+  device_ = std::make_unique<TSCSIDevice>();
+  ASSERT_EQ(device_->Devices().size(), 2u);
+  EXPECT_EQ(device_->Devices()[0].substr(0, 9), "0:0:0,S: ");
+  device_->SetDeviceID(device_->Devices()[0]);
+  EXPECT_EQ(device_->GetLastSessionNumber(), 1);
+  std::vector<std::uint8_t> sector(2048);
+  ASSERT_TRUE(device_->Read10(39, 1, 2048, sector.data()));
+  EXPECT_EQ(sector[0], 3 + 39);
+}
+
 TEST_F(VRecorderTest, WritesOnlyAtTheNextWritableAddress) {
   Start(Image() + " CD-R\n");
   device_->SetDeviceID(device_->Devices()[0]);
