@@ -1,7 +1,7 @@
 #include "burner/session_verify.h"
 
-#include <openssl/evp.h>
 #include <libdeflate.h>
+#include <openssl/evp.h>
 
 #include <algorithm>
 #include <array>
