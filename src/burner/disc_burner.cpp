@@ -247,15 +247,23 @@ std::string TDiscBurner::WriteImage(const std::string& Path, int64_t Offset, std
 
 namespace {
 
-// The disc in the recorder, up to 32 sectors per READ(10).
+// The disc in the recorder, up to 256 sectors (512 KiB) per READ(10). A drive behind a port
+// that takes less at once (the kernel refuses an SG_IO transfer above the queue's limit, e.g.
+// 120 KiB behind many USB bridges) fails the larger READ: the size is halved, down to the 32
+// sectors every drive takes, and kept for the following READs. A MEDIUM ERROR is the disc's
+// fault, not the size's: it fails the read at once.
 class TRecorderReader : public TSectorSource {
  public:
   explicit TRecorderReader(TDiscBurner& Burner) : burner_(Burner) {}
   bool ReadSector(uint32_t Sector, uint8_t* Buffer) override { return ReadSectors(Sector, 1, Buffer); }
   bool ReadSectors(uint32_t Sector, uint32_t Count, uint8_t* Buffer) override {
     while (Count > 0) {
-      const uint16_t n = static_cast<uint16_t>(std::min<uint32_t>(Count, 32));
-      if (!burner_.Read10(Sector, n, uint32_t{n} * 2048, Buffer)) return false;
+      const uint16_t n = static_cast<uint16_t>(std::min(Count, per_read_));
+      if (!burner_.Read10(Sector, n, uint32_t{n} * 2048, Buffer)) {
+        if (n <= kSmallestRead || (burner_.LastSense()[2] & 0x0F) == kMediumError) return false;
+        per_read_ = std::max(kSmallestRead, per_read_ / 2);
+        continue;
+      }
       Sector += n;
       Count -= n;
       Buffer += size_t{n} * 2048;
@@ -264,7 +272,10 @@ class TRecorderReader : public TSectorSource {
   }
 
  private:
+  static constexpr uint32_t kSmallestRead = 32;
+  static constexpr uint8_t kMediumError = 0x03;  // sense key
   TDiscBurner& burner_;
+  uint32_t per_read_ = 256;
 };
 
 }  // namespace

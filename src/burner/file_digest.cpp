@@ -1,9 +1,9 @@
 #include "burner/file_digest.h"
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <openssl/evp.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
@@ -35,7 +35,7 @@ void TFileDigester::Start(const TFEntry* entry, const std::string& path) {
   s.digest = TFileDigest{};
   s.digest.entry = entry;
   s.digest.path = path;
-  s.crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+  s.crc = 0;
   s.in_sector = 0;
 }
 
@@ -45,13 +45,13 @@ void TFileDigester::Update(const uint8_t* data, size_t n) {
   s.digest.bytes += static_cast<int64_t>(n);
   while (n > 0) {
     const size_t take = std::min(n, kSector - s.in_sector);
-    s.crc = static_cast<uint32_t>(crc32(s.crc, data, static_cast<uInt>(take)));
+    s.crc = libdeflate_crc32(s.crc, data, take);
     s.in_sector += take;
     data += take;
     n -= take;
     if (s.in_sector == kSector) {
       s.digest.sector_crcs.push_back(s.crc);
-      s.crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+      s.crc = 0;
       s.in_sector = 0;
     }
   }
@@ -62,7 +62,7 @@ TFileDigest TFileDigester::Finish() {
   if (s.in_sector > 0) {
     // The sector on the disc is padded with zeros.
     static const uint8_t zeros[kSector] = {};
-    s.crc = static_cast<uint32_t>(crc32(s.crc, zeros, static_cast<uInt>(kSector - s.in_sector)));
+    s.crc = libdeflate_crc32(s.crc, zeros, kSector - s.in_sector);
     s.digest.sector_crcs.push_back(s.crc);
     s.in_sector = 0;
   }

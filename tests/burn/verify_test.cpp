@@ -12,7 +12,16 @@ namespace {
 using orv::test::run_command;
 using orv::test::shell_quote;
 
-class Verify : public BurnFixture {};
+class Verify : public BurnFixture {
+ protected:
+  // Sectors per READ (10) of the commands logged since ClearLog, in order.
+  std::vector<unsigned> ReadLengths() {
+    std::vector<unsigned> out;
+    for (const auto& l : LogLines())
+      if (Field(l, 1) == "28") out.push_back(Byte(l, 7) << 8 | Byte(l, 8));
+    return out;
+  }
+};
 
 TEST_F(Verify, GoodSessionVerifiesAndACorruptSectorNamesItsFile) {
   Start("CD-R");
@@ -87,6 +96,56 @@ TEST_F(Verify, TestWriteLeavesNothingToVerify) {
   Prepare();
   ASSERT_EQ(Burn().error, "");
   EXPECT_TRUE(burner_->LastWrittenFiles().empty());
+}
+
+TEST_F(Verify, LargeReadsShrinkToWhatTheDriveTakesAndAnUnreadableSectorIsNamedExactly) {
+  Start("CD-R");
+  const std::string a = Source("Sales.zip", 700000, 5);  // 342 sectors: more than one large READ
+  Add(a);
+  Prepare();
+  ASSERT_EQ(Burn().error, "");
+  ClearLog();
+  ASSERT_TRUE(burner_->VerifyLastWrite().Verified);
+  auto lengths = ReadLengths();
+  EXPECT_EQ(std::count(lengths.begin(), lengths.end(), 256u), 1) << ::testing::PrintToString(lengths);
+  EXPECT_EQ(std::count(lengths.begin(), lengths.end(), 342u - 256u), 1) << ::testing::PrintToString(lengths);
+  const auto files = burner_->LastWrittenFiles();
+  const uint32_t sales = JolietExtent(Image(), "Sales.zip");
+  ASSERT_GT(sales, 0u);
+
+  // A drive that takes at most 60 sectors at once: the READ is halved until it is taken (32
+  // sectors) and stays that size.
+  Start("CD-R", "max_read=60");
+  ClearLog();
+  TVerifyResult r = burner_->VerifyLastSession(files);
+  EXPECT_TRUE(r.Verified) << r.Text;
+  lengths = ReadLengths();
+  std::vector<unsigned> refused, larger_than_32;
+  for (unsigned n : lengths) {
+    if (n > 60) refused.push_back(n);
+    else if (n > 32) larger_than_32.push_back(n);
+  }
+  EXPECT_EQ(refused, (std::vector<unsigned>{256, 128, 64}));
+  EXPECT_TRUE(larger_than_32.empty()) << ::testing::PrintToString(larger_than_32);
+
+  // An unreadable sector inside a large READ is named itself, not the READ's first sector...
+  Start("CD-R", "medium_error=" + std::to_string(sales + 40));
+  ClearLog();
+  r = burner_->VerifyLastSession(files);
+  EXPECT_EQ(r.Sector, sales + 40);
+  EXPECT_EQ(r.Text, "READ-BACK: \"\\Sales.zip\" CANNOT BE READ AT SECTOR " + std::to_string(sales + 40));
+  // The medium's fault does not shrink the READ: the sectors are read one by one at once.
+  lengths = ReadLengths();
+  EXPECT_EQ(std::count_if(lengths.begin(), lengths.end(), [](unsigned n) { return n > 1 && n < 256; }), 0)
+      << ::testing::PrintToString(lengths);
+  // ...and the sectors before it are still compared: one that differs is named first.
+  Start("CD-R", "medium_error=" + std::to_string(sales + 40) + " corrupt_sector=" + std::to_string(sales + 5));
+  r = burner_->VerifyLastSession(files);
+  EXPECT_EQ(r.Text, "READ-BACK: \"\\Sales.zip\" DIFFERS AT SECTOR " + std::to_string(sales + 5));
+  // The same past the first large READ.
+  Start("CD-R", "medium_error=" + std::to_string(sales + 300));
+  r = burner_->VerifyLastSession(files);
+  EXPECT_EQ(r.Text, "READ-BACK: \"\\Sales.zip\" CANNOT BE READ AT SECTOR " + std::to_string(sales + 300));
 }
 
 // ---- orvakell-burn ------------------------------------------------------------------------------

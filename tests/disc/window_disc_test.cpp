@@ -8,6 +8,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <dlfcn.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -128,7 +130,14 @@ class WindowDiscTest : public QObject {
   fs::path old_cwd_;
 };
 
+// Every test function starts on its own installation (home, working folder, settings, options
+// file, recorder configuration) with no recorder layer in the process: the one an earlier
+// function loaded was unloaded by its cleanup, so this one's configuration is read afresh.
 void WindowDiscTest::init() {
+  QVERIFY(!orv::scsi::ASPILoaded());
+  void* resident = ::dlopen("libwnaspi32.so", RTLD_NOW | RTLD_NOLOAD);
+  if (resident != nullptr) ::dlclose(resident);
+  QVERIFY2(resident == nullptr, "the recorder layer of an earlier test function stayed loaded");
   orv::app::RegisterProviders();
   inst_ = std::make_unique<orv::test::Installation>();
   old_cwd_ = fs::current_path();

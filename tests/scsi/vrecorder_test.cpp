@@ -293,6 +293,9 @@ TEST_F(VRecorderTest, ImageTakenAwayIsADiscChange) {
   Start(Image() + " CD-R\n");
   device_->SetDeviceID(device_->Devices()[0]);
   EXPECT_EQ(BurnSession(300, 1), 0u);
+  std::vector<std::uint8_t> sector(2048);
+  ASSERT_TRUE(device_->Read10(0, 1, 2048, sector.data()));  // the image is open for reading now
+  EXPECT_EQ(sector[0], 1);
   fs::rename(Image(), Image("kept.iso"));
   // The state file left beside the old path does not describe the disc now in the drive.
   ASSERT_TRUE(fs::exists(Image() + ".vrec"));
@@ -303,6 +306,8 @@ TEST_F(VRecorderTest, ImageTakenAwayIsADiscChange) {
   EXPECT_EQ(fs::file_size(Image()), 40u * 2048);
   EXPECT_EQ(fs::file_size(Image("kept.iso")), 300u * 2048);
   EXPECT_EQ(device_->GetLastSessionNumber(), 1);
+  ASSERT_TRUE(device_->Read10(0, 1, 2048, sector.data()));  // the new disc, not the one taken away
+  EXPECT_EQ(sector[0], 9);
   // The new disc and its layout are taken away and the old image put back alone: it reads as
   // the one closed session it holds.
   fs::rename(Image() + ".vrec", Image("new.iso") + ".vrec");
@@ -310,9 +315,31 @@ TEST_F(VRecorderTest, ImageTakenAwayIsADiscChange) {
   fs::rename(Image("kept.iso"), Image());
   ASSERT_TRUE(device_->ReadTrackInformation(255));
   EXPECT_EQ(device_->TrackInformationWord(12), 300u + 6750 + 4500 + 150);
-  std::vector<std::uint8_t> sector(2048);
   ASSERT_TRUE(device_->Read10(299, 1, 2048, sector.data()));
   EXPECT_EQ(sector[0], 1 + 299 % 256);
+}
+
+TEST_F(VRecorderTest, FreedLayerIsUnloadedAndTheNextLoadReadsItsConfigurationAgain) {
+  Start(Image() + " CD-R letter=R\n");
+  ASSERT_EQ(device_->Devices().size(), 1u);
+  device_->SetDeviceID(device_->Devices()[0]);
+  EXPECT_EQ(BurnSession(40, 3), 0u);
+  device_.reset();
+  ASSERT_TRUE(FreeASPI());
+  // Gone from the process, as an outside layer is after it was freed; it left its disc flushed.
+  EXPECT_EQ(::dlopen("./libwnaspi32.so", RTLD_NOW | RTLD_NOLOAD), nullptr);
+  EXPECT_TRUE(fs::exists(Image() + ".vrec"));
+  // Loaded again (no reload hook called): the changed configuration and the disc written before.
+  orv::test::write_file(config_path_, Image() + " CD-R letter=S\n" + Image("b.iso") + " DVD+R address=0:1:0\n");
+  ASSERT_TRUE(InitASPI(false));
+  device_ = std::make_unique<TSCSIDevice>();
+  ASSERT_EQ(device_->Devices().size(), 2u);
+  EXPECT_EQ(device_->Devices()[0].substr(0, 9), "0:0:0,S: ");
+  device_->SetDeviceID(device_->Devices()[0]);
+  EXPECT_EQ(device_->GetLastSessionNumber(), 1);
+  std::vector<std::uint8_t> sector(2048);
+  ASSERT_TRUE(device_->Read10(39, 1, 2048, sector.data()));
+  EXPECT_EQ(sector[0], 3 + 39);
 }
 
 TEST_F(VRecorderTest, WritesOnlyAtTheNextWritableAddress) {

@@ -153,6 +153,9 @@ std::string SetKey(DriveConfig& d, const std::string& key, const std::string& va
   } else if (key == "corrupt_sector") {
     if (!ParseUnsigned(value, n)) return "corrupt_sector is a sector address";
     d.corrupt_sector = n;
+  } else if (key == "max_read") {
+    if (!ParseUnsigned(value, n)) return "max_read is a count of sectors";
+    d.max_read = n;
   } else if (key == "hang") {
     if (!ParseUnsigned(value, n, 16) || n > 0xFF) return "hang is an operation code in hexadecimal";
     d.hang_opcode = static_cast<std::uint8_t>(n);

@@ -46,6 +46,7 @@ struct DriveConfig {
   std::uint32_t busy = 0;               // the first N media commands: target status BUSY
   std::optional<std::uint32_t> medium_error;  // WRITE/READ covering this LBA: MEDIUM ERROR
   std::optional<std::uint32_t> corrupt_sector;  // this LBA reads back with its first byte flipped
+  std::uint32_t max_read = 0;           // a READ of more sectors is refused (0: no limit)
   std::optional<std::uint8_t> hang_opcode;    // this command never completes
   std::uint32_t hang_count = 1;         // how many times it hangs
   std::uint32_t delay_ms = 0;           // completion delay of every command

@@ -62,6 +62,7 @@ VirtualDrive::~VirtualDrive() {
   // A process that ends normally leaves the drive flushed.
   (void)Persist();
   CloseImage();
+  CloseReadableImage();
   if (lock_fd_ >= 0) ::close(lock_fd_);
 }
 
@@ -606,6 +607,8 @@ void VirtualDrive::Read(Request& r) {
   const std::uint32_t lba = bytes::load_be32(r.CDBByte + 2);
   const std::uint32_t blocks = bytes::load_be16(r.CDBByte + 7);
   if (r.SRB_BufPointer == nullptr || r.SRB_BufLen < blocks * kSector) return Fail(r, ILLEGAL_REQUEST, 0x24, 0x00);
+  // A transfer above what the port takes at once (a kernel queue's limit).
+  if (config_.max_read != 0 && blocks > config_.max_read) return Fail(r, ILLEGAL_REQUEST, 0x24, 0x00);
   if (config_.medium_error && *config_.medium_error >= lba && *config_.medium_error < lba + blocks)
     return Fail(r, MEDIUM_ERROR, 0x11, 0x00);
   // Only recorded sectors can be read.
@@ -616,10 +619,9 @@ void VirtualDrive::Read(Request& r) {
     if (!recorded) return Fail(r, ILLEGAL_REQUEST, 0x21, 0x00);
   }
   std::memset(r.SRB_BufPointer, 0, std::uint64_t{blocks} * kSector);
-  const int fd = ::open(config_.image.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ReadableImage();
   if (fd >= 0) {
     (void)::pread(fd, r.SRB_BufPointer, std::uint64_t{blocks} * kSector, static_cast<off_t>(std::uint64_t{lba} * kSector));
-    ::close(fd);
   }
   if (config_.corrupt_sector && *config_.corrupt_sector >= lba && *config_.corrupt_sector < lba + blocks)
     r.SRB_BufPointer[std::uint64_t{*config_.corrupt_sector - lba} * kSector] ^= 0xFF;
@@ -725,6 +727,7 @@ void VirtualDrive::ReloadIfDiscChanged() {
   // A streaming track or a test write holds on to the disc it started on.
   if (image_fd_ >= 0 || simulating_) return;
   if (ImageIdentity() == image_id_) return;
+  CloseReadableImage();
   disc_ = DiscState{};
   simulated_ = DiscState{};
   stale_from_.reset();
@@ -810,6 +813,24 @@ int VirtualDrive::WritableImage() {
 void VirtualDrive::CloseImage() {
   if (image_fd_ >= 0) ::close(image_fd_);
   image_fd_ = -1;
+}
+
+int VirtualDrive::ReadableImage() {
+  if (read_fd_ >= 0 && read_id_ == image_id_) return read_fd_;
+  CloseReadableImage();
+  const int fd = ::open(config_.image.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0)
+    read_id_ = std::make_pair(static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino));
+  read_fd_ = fd;
+  return fd;
+}
+
+void VirtualDrive::CloseReadableImage() {
+  if (read_fd_ >= 0) ::close(read_fd_);
+  read_fd_ = -1;
+  read_id_.reset();
 }
 
 bool VirtualDrive::Persist() {

@@ -118,6 +118,11 @@ class VirtualDrive {
   // The image opened for writing (kept open while a track streams), -1 on failure.
   int WritableImage();
   void CloseImage();
+  // The image opened for reading, kept open across READ commands while it is the file last
+  // seen (writes through the writable descriptor reach it through the page cache); -1 when
+  // there is no image.
+  int ReadableImage();
+  void CloseReadableImage();
   // Cuts off sectors that a killed process wrote after the last persisted layout.
   [[nodiscard]] bool DropStaleTail(int fd);
   std::uint16_t Profile() const;
@@ -138,6 +143,8 @@ class VirtualDrive {
   std::vector<std::string> log_;
   std::string load_error_;
   int image_fd_ = -1;
+  int read_fd_ = -1;
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> read_id_;  // the file read_fd_ has open
   int lock_fd_ = -1;  // "<image>.lock" under flock while this process holds the reservation
   std::optional<std::pair<std::uint64_t, std::uint64_t>> image_id_;  // the image last seen
   bool dirty_ = false;               // the layout changed since it was last saved
