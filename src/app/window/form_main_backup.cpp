@@ -67,23 +67,23 @@ BackupHost& backupHost(TFormMain& window) {
   return found->host;
 }
 
+bool TakeRunLock(platform::InstanceLock& lock, ui::Dialogs& dialogs, const char* text) {
+  if (lock.state() != platform::InstanceLock::State::HeldElsewhere) return true;
+  dialogs.message(text, ui::Dialogs::kApplicationTitle, ui::BoxKind::Warning);
+  return false;
+}
+
 void TFormMain::BitBtn4Click() {
   // Runs of the window and the background service never overlap.
   platform::InstanceLock running(platform::run_lock_file());
-  if (running.state() == platform::InstanceLock::State::HeldElsewhere) {
-    dialogs_->message(platform::kRunInProgressText, ui::Dialogs::kApplicationTitle, ui::BoxKind::Warning);
-    return;
-  }
+  if (!TakeRunLock(running, *dialogs_, platform::kRunInProgressText)) return;
   backupHost(*this).run->BitBtn4Click();
 }
 
 void TFormMain::VerifyByRestoringClick() {
-  // A test restore sends statements on the run's connection: never beside a run of the service.
+  // A test restore sends statements on the run's connection.
   platform::InstanceLock running(platform::run_lock_file());
-  if (running.state() == platform::InstanceLock::State::HeldElsewhere) {
-    dialogs_->message(platform::kOperationWaitsForRunText, ui::Dialogs::kApplicationTitle, ui::BoxKind::Warning);
-    return;
-  }
+  if (!TakeRunLock(running, *dialogs_, platform::kOperationWaitsForRunText)) return;
   backupHost(*this).run->VerifyByRestoring();
 }
 

@@ -11,6 +11,8 @@
 
 #include "app/window/form_zip_islem.h"
 #include "backup/run/run.h"
+#include "core/dialogs.h"
+#include "platform/instance_lock.h"
 #include "zip/archiver/zip_archiver.h"
 
 namespace orv::app {
@@ -26,5 +28,10 @@ struct BackupHost {
 
 // The window's backup host, created with its first use.
 BackupHost& backupHost(TFormMain& window);
+
+// Operations by hand (backup, restore, repairs, test restore) hold the run lock, so they never
+// run beside a backup of the background service (whose tick then waits and catches up). True
+// when `lock` was taken; false after a box saying `text` when the service's run holds it.
+bool TakeRunLock(platform::InstanceLock& lock, ui::Dialogs& dialogs, const char* text);
 
 }  // namespace orv::app

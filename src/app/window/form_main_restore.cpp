@@ -58,22 +58,9 @@ class WindowOperationView final : public backup::OperationView {
 
 }  // namespace
 
-namespace {
-
-// Restores and repairs by hand hold the run lock as a backup does, so they never run beside a
-// backup of the background service (whose tick then waits and catches up). False, after the
-// box, when the service's run holds it.
-bool TakeRunLock(platform::InstanceLock& lock, ui::Dialogs& dialogs) {
-  if (lock.state() != platform::InstanceLock::State::HeldElsewhere) return true;
-  dialogs.message(platform::kOperationWaitsForRunText, ui::Dialogs::kApplicationTitle, ui::BoxKind::Warning);
-  return false;
-}
-
-}  // namespace
-
 void TFormMain::BitBtn2Click() {
   platform::InstanceLock running(platform::run_lock_file());
-  if (!TakeRunLock(running, *dialogs_)) return;
+  if (!TakeRunLock(running, *dialogs_, platform::kOperationWaitsForRunText)) return;
   BackupHost& host = backupHost(*this);
   WindowOperationView view(*this, *host.progress);
   runHandler([&] {
@@ -96,7 +83,7 @@ backup::MaintenanceContext MaintenanceFor(TFormMain& w, backup::OperationView& v
 
 void TFormMain::RepairIndexClick() {
   platform::InstanceLock running(platform::run_lock_file());
-  if (!TakeRunLock(running, *dialogs_)) return;
+  if (!TakeRunLock(running, *dialogs_, platform::kOperationWaitsForRunText)) return;
   WindowOperationView view(*this, *backupHost(*this).progress);
   runHandler([&] {
     backup::MaintenanceContext context = MaintenanceFor(*this, view);
@@ -106,7 +93,7 @@ void TFormMain::RepairIndexClick() {
 
 void TFormMain::RepairTableClick() {
   platform::InstanceLock running(platform::run_lock_file());
-  if (!TakeRunLock(running, *dialogs_)) return;
+  if (!TakeRunLock(running, *dialogs_, platform::kOperationWaitsForRunText)) return;
   WindowOperationView view(*this, *backupHost(*this).progress);
   runHandler([&] {
     backup::MaintenanceContext context = MaintenanceFor(*this, view);

@@ -14,6 +14,7 @@
 #include <system_error>
 
 #include "backup/restore/test_restore.h"
+#include "backup/run/scoped_flag.h"
 #include "i18n/messages.h"
 #include "platform/file_names.h"
 #include "platform/file_write.h"
@@ -30,18 +31,6 @@ namespace fs = std::filesystem;
 namespace {
 
 const i18n::MessageStrings& msg() { return i18n::messages(); }
-
-// Sets a flag for the duration of a scope.
-class Flag {
- public:
-  explicit Flag(bool& flag) : flag_(flag) { flag_ = true; }
-  ~Flag() { flag_ = false; }
-  Flag(const Flag&) = delete;
-  Flag& operator=(const Flag&) = delete;
-
- private:
-  bool& flag_;
-};
 
 std::string PidTag() { return std::to_string(static_cast<long long>(::getpid())); }
 
@@ -304,7 +293,7 @@ bool BackupRun::EnsureWorkingFolder(const std::string& folder) {
 }
 
 void BackupRun::Run(bool list_ready) {
-  Flag running(running_);
+  ScopedFlag running(running_);
   stopped_ = false;
   server_major_ = -1;  // asked again: the connection settings may have changed
   keep_ = 1;

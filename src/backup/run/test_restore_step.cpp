@@ -6,6 +6,7 @@
 
 #include "backup/restore/test_restore.h"
 #include "backup/run/run.h"
+#include "backup/run/scoped_flag.h"
 #include "dal/datetime.h"
 #include "settings/store/schedule.h"
 #include "settings/store/settings_store.h"
@@ -29,18 +30,6 @@ class FolderGuard {
 
  private:
   fs::path folder_;
-};
-
-// Sets a flag for the duration of a scope.
-class RunningFlag {
- public:
-  explicit RunningFlag(bool& flag) : flag_(flag) { flag_ = true; }
-  ~RunningFlag() { flag_ = false; }
-  RunningFlag(const RunningFlag&) = delete;
-  RunningFlag& operator=(const RunningFlag&) = delete;
-
- private:
-  bool& flag_;
 };
 
 }  // namespace
@@ -140,7 +129,7 @@ void BackupRun::VerifyByRestoring() {
     return;
   }
   {
-    RunningFlag running(running_);
+    ScopedFlag running(running_);
     try {
       dal::Table& list = data_.ADOTableDatabase;
       std::vector<std::string> names;
