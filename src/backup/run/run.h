@@ -191,6 +191,8 @@ class BackupRun {
   // The rows due in a minute (day number × 1440 + minute of the day), by the scheduler query of
   // that minute's weekday; the query is left open on them.
   std::vector<RunEntry> DueInMinute(long long minute);
+  // `list` as one scheduled run (UnattendedRun "EVET" for its duration).
+  void RunScheduled(std::vector<RunEntry> list);
   void RunDatabase(const RunEntry& entry, const std::string& folder);
   // Folder check: true when the working folder exists or was created; false after the box.
   bool EnsureWorkingFolder(const std::string& folder);

@@ -97,16 +97,7 @@ std::vector<std::string> BackupRun::CatchUpMissedRuns() {
       ran_in_minute_.push_back(m.entry.DatabaseName);
       list.push_back(std::move(m.entry));
     }
-    data_.UnattendedRun = kEvet;
-    try {
-      RunList = std::move(list);
-      Run(/*list_ready=*/true);
-    } catch (...) {
-      data_.UnattendedRun = kHayir;
-      throw;
-    }
-    data_.UnattendedRun = kHayir;
-    tick_deferred_ = false;
+    RunScheduled(std::move(list));
   } catch (const std::exception& e) {
     dialogs_.standard_error(e.what());
   }
@@ -166,21 +157,25 @@ void BackupRun::Timer2Timer() {
     }
     ran_minute_ = now;
     for (const RunEntry& entry : due) ran_in_minute_.push_back(entry.DatabaseName);
-    data_.UnattendedRun = kEvet;
-    try {
-      RunList = std::move(due);
-      Run(/*list_ready=*/true);
-    } catch (...) {
-      data_.UnattendedRun = kHayir;
-      throw;
-    }
-    data_.UnattendedRun = kHayir;
-    // The timer was off during the run, so no tick can have waited; a tick now would find
-    // the same rows of this minute again.
-    tick_deferred_ = false;
+    RunScheduled(std::move(due));
   } catch (const std::exception& e) {
     dialogs_.standard_error(e.what());
   }
+}
+
+void BackupRun::RunScheduled(std::vector<RunEntry> list) {
+  data_.UnattendedRun = kEvet;
+  try {
+    RunList = std::move(list);
+    Run(/*list_ready=*/true);
+  } catch (...) {
+    data_.UnattendedRun = kHayir;
+    throw;
+  }
+  data_.UnattendedRun = kHayir;
+  // The timer was off during the run, so no tick can have waited; a tick now would find the
+  // same rows again.
+  tick_deferred_ = false;
 }
 
 }  // namespace orv::backup
