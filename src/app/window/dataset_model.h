@@ -2,9 +2,10 @@
 //
 // Columns are the dataset's fields. A column can be shown as a check box (stores "True" when
 // ticked, "False" when cleared), as an hour:minute time (a date-time field; the editor sets a
-// bare time), as one of a fixed set of values (setChoices), or as text. Editing a cell makes that row current (posting any pending change of
-// the row left), puts the dataset in Edit state and sets the field, which fires the field's
-// change handler; the change is posted when the current row changes, as a bound grid does.
+// bare time), as one of a fixed set of values (setChoices), or as text. Editing a cell makes
+// that row current (posting any pending change of the row left), puts the dataset in Edit state
+// and sets the field, which fires the field's change handler; the change is posted when the
+// current row changes, as a bound grid does.
 // Column captions are header data set by the owner (and by the translation pass).
 //
 // The model observes the dataset and must be destroyed before it. Errors from the dataset

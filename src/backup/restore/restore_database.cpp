@@ -29,6 +29,38 @@ std::string JoinFolder(const std::string& folder, const std::string& name) {
   return folder + "/" + name;
 }
 
+std::string ExtractOnlyEntry(zip::TZipArchiver& zip, const std::string& archive, const std::string& folder,
+                             const std::function<void()>& extracting, std::string& error) {
+  zip.FSpecArgs.clear();
+  zip.ExtrBaseDir = folder;
+  zip.SetZipFileName(archive);
+  if (const int count = zip.Count(); count != 1) {
+    error = archive + " holds " + std::to_string(count) + " entries, not the one backup file";
+    return "";
+  }
+  if (extracting) extracting();
+  const zip::ExtrOpts saved = zip.ExtrOptions;
+  zip.ExtrOptions.insert(zip::ExtrOptsEnum::ExtrOverWrite);
+  int extracted = 0;
+  try {
+    extracted = zip.Extract();
+  } catch (...) {
+    zip.ExtrOptions = saved;
+    throw;
+  }
+  zip.ExtrOptions = saved;
+  if (extracted != 1 || zip.Entries().empty()) {
+    error = zip.Message().empty() ? "The entry of " + archive + " could not be extracted" : zip.Message();
+    return "";
+  }
+  const std::string bare = BareFileName(zip.Entries()[0].FileName);
+  if (bare.empty() || bare == "." || bare == "..") {
+    error = "The entry of " + archive + " has no file name: \"" + zip.Entries()[0].FileName + "\"";
+    return "";
+  }
+  return JoinFolder(folder, bare);
+}
+
 namespace {
 
 // The folder part of a recorded physical file name ("" when it has none).
@@ -79,33 +111,12 @@ class Restore {
  private:
   bool ExtractArchive(const std::string& archive) {
     c_.view.OpenProgress();
-    auto& zip = c_.ZipArchiver1;
-    zip.FSpecArgs.clear();
-    zip.ExtrBaseDir = c_.working_folder;
-    zip.SetZipFileName(archive);
-    if (zip.Count() != 1) return false;
-
-    c_.view.SetLabel10(c_.strings.Extract_Zip_Str);
-    // The archive's content is what gets restored: a file of the entry's name left in the
-    // working folder by an earlier run is replaced, and a failed extraction ends here instead
-    // of restoring whatever file of that name the folder holds.
-    const zip::ExtrOpts saved = zip.ExtrOptions;
-    zip.ExtrOptions.insert(zip::ExtrOptsEnum::ExtrOverWrite);
-    int extracted = 0;
-    try {
-      extracted = zip.Extract();
-    } catch (...) {
-      zip.ExtrOptions = saved;
-      throw;
-    }
-    zip.ExtrOptions = saved;
+    std::string error;  // the archiver has shown its box; the final step shows the operation's
+    result_.restore_file = ExtractOnlyEntry(
+        c_.ZipArchiver1, archive, c_.working_folder, [this] { c_.view.SetLabel10(c_.strings.Extract_Zip_Str); },
+        error);
     c_.view.CloseProgress();
-    if (extracted != 1 || zip.Entries().empty()) return false;
-
-    std::string bare = BareFileName(zip.Entries()[0].FileName);
-    if (bare.empty() || bare == "." || bare == "..") return false;
-    result_.restore_file = JoinFolder(c_.working_folder, bare);
-    return true;
+    return !result_.restore_file.empty();
   }
 
   bool ReadHeaderAndConfirm() {

@@ -18,6 +18,7 @@
 // thread only.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "core/dialogs.h"
@@ -56,6 +57,14 @@ bool IsArchiveName(const std::string& file_name);
 std::string BareFileName(const std::string& path);
 // folder + name, with one separator between them.
 std::string JoinFolder(const std::string& folder, const std::string& name);
+// Extracts the one entry of `archive` into `folder` through `zip`; a file of the entry's name
+// there is replaced, so what is restored is the archive's content and never an older file.
+// `extracting` runs once the archive is known to hold one entry, just before the extraction.
+// Returns the extracted file's path; "" with `error` set when the archive does not hold exactly
+// one entry, the entry's name is no file name, or the extraction failed (the archiver has shown
+// its own box).
+std::string ExtractOnlyEntry(zip::TZipArchiver& zip, const std::string& archive, const std::string& folder,
+                             const std::function<void()>& extracting, std::string& error);
 
 // The whole operation. Throws what the server or the file system threw, after the final step.
 RestoreResult RestoreDatabase(RestoreContext& context);

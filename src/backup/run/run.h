@@ -121,8 +121,8 @@ class BackupRun {
   // folder of the working folder (removed afterwards; a killed run's folder goes with the next
   // sweep). The outcome goes to the run log ("restore test passed" / "restore test failed" with
   // the server's text), to the status bar and to the row's Verified and Verified_Tarih. Returns
-  // whether it passed.
-  bool TestRestoreDatabase(const std::string& name);
+  // whether it passed; `error`, when given, gets why not.
+  bool TestRestoreDatabase(const std::string& name, std::string* error = nullptr);
   // "Verify by restoring" of the grid's menu: a test restore of each selected database (the
   // current one when none is selected), then one box with every outcome (an error box when one
   // failed). Refused with a beep while a run is in progress.
@@ -226,7 +226,6 @@ class BackupRun {
   bool running_ = false;
   bool stopped_ = false;
   bool tick_deferred_ = false;
-  std::string last_test_restore_error_;     // why the last test restore did not pass
   long long last_tick_minute_ = -1;         // the minute of the latest tick (none yet: -1)
   long long ran_minute_ = -1;               // the minute whose databases ran_in_minute_ lists
   std::vector<std::string> ran_in_minute_;  // databases a tick of that minute already ran

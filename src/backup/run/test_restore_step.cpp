@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "backup/restore/restore_database.h"
 #include "backup/restore/test_restore.h"
 #include "backup/run/run.h"
 #include "backup/run/scoped_flag.h"
@@ -60,37 +61,19 @@ std::string BackupRun::TestRestoreSource(const std::string& name, const fs::path
     error = "Cannot create " + folder.string() + ": " + ec.message();
     return "";
   }
-  archiver_.FSpecArgs.clear();
-  archiver_.ExtrBaseDir = folder.string();
-  archiver_.SetZipFileName(archive.string());
-  if (archiver_.Count() != 1) {
-    error = archive.string() + " holds " + std::to_string(archiver_.Count()) + " entries, not the one backup file";
-    return "";
-  }
-  const zip::ExtrOpts saved = archiver_.ExtrOptions;
-  archiver_.ExtrOptions.insert(zip::ExtrOptsEnum::ExtrOverWrite);
-  int extracted = 0;
   progress_.Open();
+  std::string entry;
   try {
-    extracted = archiver_.Extract();
+    entry = ExtractOnlyEntry(archiver_, archive.string(), folder.string(), {}, error);
   } catch (...) {
-    archiver_.ExtrOptions = saved;
     if (progress_.IsOpen()) progress_.Close();
     throw;
   }
-  archiver_.ExtrOptions = saved;
   if (progress_.IsOpen()) progress_.Close();
-  const fs::path entry = archiver_.Entries().empty() ? fs::path()
-                                                      : folder / fs::path(archiver_.Entries()[0].FileName).filename();
-  if (extracted != 1 || entry.empty() || !fs::is_regular_file(entry, ec)) {
-    error = archiver_.Message().empty() ? "The entry of " + archive.string() + " could not be extracted"
-                                        : archiver_.Message();
-    return "";
-  }
-  return entry.string();
+  return entry;
 }
 
-bool BackupRun::TestRestoreDatabase(const std::string& name) {
+bool BackupRun::TestRestoreDatabase(const std::string& name, std::string* error) {
   const fs::path folder = WorkingFolderText() + TemporaryExtractFolderName(name);
   FolderGuard extraction(folder);
   TestRestoreOutcome outcome;
@@ -119,7 +102,7 @@ bool BackupRun::TestRestoreDatabase(const std::string& name) {
       throw;
     }
   }
-  last_test_restore_error_ = outcome.error;
+  if (error != nullptr) *error = outcome.error;
   return outcome.passed;
 }
 
@@ -145,11 +128,12 @@ void BackupRun::VerifyByRestoring() {
         if (name.empty()) continue;
         view_.SetLabel10(name);
         Repaint();
-        const bool passed = TestRestoreDatabase(name);
+        std::string error;
+        const bool passed = TestRestoreDatabase(name, &error);
         all_passed = all_passed && passed;
         if (!report.empty()) report += "\n";
         report += name + ": " + (passed ? "restore test passed" : "restore test failed");
-        if (!passed) report += " (" + last_test_restore_error_ + ")";
+        if (!passed) report += " (" + error + ")";
       }
       view_.SetLabel10("");
       if (!report.empty())
